@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, testing and running the program needs.
+# Idempotent and non-interactive; run as root (or through sudo) on Debian 12.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config clang-14 libclang-rt-14-dev clang-format
+  # libraries of the program
+  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
+  libcurl4-openssl-dev libxml2-dev libsmbclient-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  samba smbclient iproute2 xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all packages present"
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+# The Samba package starts its daemons on install; the tests start their own.
+$SUDO systemctl stop smbd nmbd samba-ad-dc 2>/dev/null || true
+pkill -x smbd 2>/dev/null || true
+pkill -x nmbd 2>/dev/null || true
+echo "install-deps: installed ${missing[*]}"

@@ -1,0 +1,214 @@
+#include "foundation/Paths.h"
+
+#include <QUrl>
+
+#include "foundation/Settings.h"
+#include "platform/ShareFileSystem.h"
+#include "platform/StandardFolders.h"
+
+namespace {
+const char* const kAppDataSuffix = "Brenvik Corporation/TolvaMusicTransfer/";
+
+bool IsNameUnsafe(QChar c)
+{
+    switch (c.unicode()) {
+    case '\\':
+    case '/':
+    case ':':
+    case '*':
+    case '?':
+    case '"':
+    case '<':
+    case '.':
+    case '>':
+    case '|': return true;
+    default: return false;
+    }
+}
+
+QString ReplaceUnsafe(QString s)
+{
+    for (QChar& c : s) {
+        if (IsNameUnsafe(c))
+            c = '_';
+    }
+    return s;
+}
+} // namespace
+
+QString AppDataFolder()
+{
+    const QString sData = UserDataHome();
+    return sData.isEmpty() ? QString(kAppDataSuffix) : sData + "/" + kAppDataSuffix;
+}
+
+bool CreateAppDataFolder()
+{
+    return CreateDirectoryTree(AppDataFolder());
+}
+
+QString DeviceFolder(const QString& sUuid)
+{
+    QString sFolder = AppDataFolder();
+    const QString sName = FixName(sUuid);
+    if (!sName.isEmpty())
+        sFolder += sName + "/";
+    return sFolder;
+}
+
+QString CurrentDeviceFolder()
+{
+    return DeviceFolder(GetCurrentDevId());
+}
+
+bool CreateDeviceFolder(const QString& sUuid)
+{
+    return CreateDirectoryTree(DeviceFolder(sUuid));
+}
+
+QString InternalSharePath(const QString& sIp)
+{
+    return "\\\\" + sIp + "\\" + kInternalShareName;
+}
+
+QString ExternalSharePath(const QString& sIp)
+{
+    return "\\\\" + sIp + "\\" + kExternalShareName;
+}
+
+QString ToLongPath(const QString& sPath)
+{
+    if (sPath.startsWith('/'))
+        return sPath; // native paths have no long form
+    if (!sPath.startsWith(QLatin1String("\\\\")))
+        return "\\\\?\\" + sPath;
+    QString sCollapsed = sPath;
+    sCollapsed.replace(QLatin1String("\\\\"), QLatin1String("\\"));
+    return "\\\\?\\UNC" + sCollapsed;
+}
+
+QString FixName(const QString& sName)
+{
+    const qsizetype nDot = sName.lastIndexOf('.');
+    if (nDot < 0)
+        return ReplaceUnsafe(sName);
+    return ReplaceUnsafe(sName.left(nDot)) + "." + ReplaceUnsafe(sName.mid(nDot + 1));
+}
+
+QString FileNameOf(const QString& sPath)
+{
+    qsizetype nPos = sPath.lastIndexOf('/');
+    if (nPos < 0)
+        nPos = sPath.lastIndexOf('\\');
+    return nPos < 0 ? sPath : sPath.mid(nPos + 1);
+}
+
+QString DirPartOf(const QString& sPath)
+{
+    const qsizetype nFirst = sPath.indexOf('\\');
+    if (nFirst < 0)
+        return QString();
+    const qsizetype nLast = sPath.lastIndexOf('\\');
+    return sPath.mid(nFirst, nLast - nFirst + 1);
+}
+
+QString JoinFileName(const QString& sFolder, const QString& sPath)
+{
+    return sFolder + FileNameOf(sPath);
+}
+
+bool HasExtension(const QString& sPath, const QString& sDottedExtension)
+{
+    const qsizetype nDot = sPath.lastIndexOf('.');
+    if (nDot < 0)
+        return false;
+    return sPath.mid(nDot).compare(sDottedExtension, Qt::CaseInsensitive) == 0;
+}
+
+bool PathExists(const QString& sPath)
+{
+    return CShareFileSystem().PathExists(sPath);
+}
+
+bool CreateDirectoryTree(const QString& sPath)
+{
+    CShareFileSystem fs;
+    return CreateDirectoryTreeOn(fs, sPath);
+}
+
+bool CreateDirectoryTreeOn(IShareFileSystem& fs, const QString& sPath)
+{
+    const DWORD dwFirst = fs.CreateFolder(sPath);
+    if (dwFirst == ERROR_SUCCESS || dwFirst == ERROR_ALREADY_EXISTS)
+        return true;
+    const QChar separator = IsSharePath(sPath) ? '\\' : '/';
+    const qsizetype nLast = sPath.lastIndexOf(separator);
+    if (nLast < 0)
+        return false;
+    if (!CreateDirectoryTreeOn(fs, sPath.left(nLast)))
+        return false;
+    const DWORD dwSecond = fs.CreateFolder(sPath);
+    return dwSecond == ERROR_SUCCESS || dwSecond == ERROR_ALREADY_EXISTS;
+}
+
+bool ContainsString(const QStringList& list, const QString& sText)
+{
+    for (const QString& sElement : list) {
+        if (sElement.size() == sText.size() && sElement == sText)
+            return true;
+    }
+    return false;
+}
+
+QString GetComputerNameText()
+{
+    return MachineName().left(255);
+}
+
+QString MyMusicFolder()
+{
+    return UserMusicFolder();
+}
+
+bool CrackUrl(const QString& sUrl, SUrlParts* pParts)
+{
+    const QUrl url(sUrl, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty() || !pParts)
+        return false;
+    const QString sScheme = url.scheme().toLower();
+    int nScheme = 0;
+    int nDefaultPort = 0;
+    if (sScheme == "http") {
+        nScheme = 1;
+        nDefaultPort = 80;
+    } else if (sScheme == "https") {
+        nScheme = 2;
+        nDefaultPort = 443;
+    } else {
+        return false;
+    }
+    // The path keeps its query, escaped as it would go on the wire.
+    QString sPath =
+        QString::fromLatin1(url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment));
+    if (sPath.isEmpty())
+        sPath = "/";
+    const QString sHost = url.host(QUrl::FullyEncoded);
+    // The host and path buffers of the splitter hold 255 characters each.
+    if (sHost.size() > 255 || sPath.size() > 255)
+        return false;
+    pParts->nScheme = nScheme;
+    pParts->sHost = sHost;
+    pParts->nPort = url.port(nDefaultPort);
+    pParts->sPath = sPath;
+    return true;
+}
+
+bool HostOfUrl(const QString& sUrl, QString* psHost)
+{
+    SUrlParts parts;
+    if (!CrackUrl(sUrl, &parts))
+        return false;
+    if (psHost)
+        *psHost = parts.sHost;
+    return true;
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include "platform/WinTypes.h"
+
+// Replaces a file's content all at once: the bytes go to a temporary file beside it, are synced
+// to disk and renamed over the old file, so a crash leaves either the old or the new content.
+// On failure the old file is untouched, the temporary file is removed, and *pError (if given)
+// receives ERROR_DISK_FULL, ERROR_ACCESS_DENIED or another Windows-style code.
+bool WriteFileAtomically(const QString& sPath, const QByteArray& data, DWORD* pError = nullptr);
+
+// Maps an errno value to the Windows-style error code the program's callers test for.
+DWORD ErrorFromErrno(int nErrno);

@@ -1,0 +1,187 @@
+#include "platform/SettingsStore.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
+
+#include "platform/AtomicFile.h"
+#include "platform/Diagnostics.h"
+
+namespace {
+
+const char* const kTypeKey = "type";
+const char* const kDataKey = "data";
+const char* const kDword = "REG_DWORD";
+const char* const kSz = "REG_SZ";
+
+enum class EFileState
+{
+    MISSING,
+    OK,
+    CORRUPT,
+    UNREADABLE,
+};
+
+// Reads the whole file into a JSON object; a missing file is an empty object.
+EFileState LoadFile(const QString& sPath, QJsonObject& root)
+{
+    QFile file(sPath);
+    if (!file.exists())
+        return EFileState::MISSING;
+    if (!file.open(QIODevice::ReadOnly))
+        return EFileState::UNREADABLE;
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+        return EFileState::CORRUPT;
+    root = doc.object();
+    return EFileState::OK;
+}
+
+std::optional<SSettingValue> ValueFromJson(const QJsonValue& json)
+{
+    if (!json.isObject())
+        return std::nullopt;
+    const QJsonObject object = json.toObject();
+    const QString sType = object.value(kTypeKey).toString();
+    const QJsonValue data = object.value(kDataKey);
+    SSettingValue value;
+    if (sType == kDword && data.isDouble()) {
+        const double d = data.toDouble();
+        if (d < 0 || d > 4294967295.0)
+            return std::nullopt;
+        value.eType = SSettingValue::TYPE_DWORD;
+        value.dwValue = static_cast<DWORD>(d);
+        return value;
+    }
+    if (sType == kSz && data.isString()) {
+        value.eType = SSettingValue::TYPE_SZ;
+        value.sValue = data.toString();
+        return value;
+    }
+    return std::nullopt;
+}
+
+QJsonObject ValueToJson(const SSettingValue& value)
+{
+    QJsonObject object;
+    if (value.eType == SSettingValue::TYPE_DWORD) {
+        object.insert(kTypeKey, kDword);
+        object.insert(kDataKey, static_cast<double>(value.dwValue));
+    } else {
+        object.insert(kTypeKey, kSz);
+        object.insert(kDataKey, value.sValue);
+    }
+    return object;
+}
+
+// Serialises writers of all processes: read-modify-write of the file happens under this lock.
+class CFileWriteLock
+{
+public:
+    explicit CFileWriteLock(const QString& sPath)
+    {
+        const QByteArray lockPath = QFile::encodeName(sPath + ".lock");
+        m_fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (m_fd >= 0)
+            ::flock(m_fd, LOCK_EX);
+    }
+    ~CFileWriteLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd); // closing releases the lock
+    }
+    bool Locked() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+template <class Modify>
+bool ModifyKey(const QString& sPath, const QString& sKeyPath, Modify modify)
+{
+    if (!QDir().mkpath(QFileInfo(sPath).absolutePath()))
+        return false;
+    CFileWriteLock lock(sPath);
+    if (!lock.Locked())
+        return false;
+    QJsonObject root;
+    switch (LoadFile(sPath, root)) {
+    case EFileState::UNREADABLE: return false;
+    case EFileState::CORRUPT: {
+        const QString sAside = sPath + ".corrupt-" + QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss");
+        if (!QFile::rename(sPath, sAside)) {
+            ReportDiagnostic("Settings: the settings file " + sPath + " is corrupt and cannot be set aside.");
+            return false;
+        }
+        ReportDiagnostic("Settings: the settings file " + sPath + " was corrupt; it was kept as " + sAside +
+                         " and a new file was started.");
+        root = QJsonObject();
+        break;
+    }
+    case EFileState::MISSING:
+    case EFileState::OK: break;
+    }
+    QJsonObject key = root.value(sKeyPath).toObject();
+    modify(key);
+    root.insert(sKeyPath, key);
+    DWORD dwError = ERROR_SUCCESS;
+    if (!WriteFileAtomically(sPath, QJsonDocument(root).toJson(QJsonDocument::Indented), &dwError)) {
+        ReportDiagnostic(QString("Settings: writing %1 failed, error %2.").arg(sPath).arg(dwError));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+CSettingsStore::CSettingsStore(QString sFilePath, QString sKeyPath)
+    : m_sFilePath(std::move(sFilePath)), m_sKeyPath(std::move(sKeyPath))
+{}
+
+QString CSettingsStore::DefaultFilePath()
+{
+    QString sConfig = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (sConfig.isEmpty() || !QDir::isAbsolutePath(sConfig))
+        sConfig = QDir::homePath() + "/.config";
+    return sConfig + "/Brenvik Corporation/TolvaMusicTransfer.conf";
+}
+
+CSettingsStore CSettingsStore::ProgramKey()
+{
+    return CSettingsStore(DefaultFilePath(), "Software\\Brenvik Corporation\\TolvaMusicTransfer");
+}
+
+std::optional<SSettingValue> CSettingsStore::Read(const QString& sName) const
+{
+    QJsonObject root;
+    switch (LoadFile(m_sFilePath, root)) {
+    case EFileState::OK: break;
+    case EFileState::CORRUPT:
+        ReportDiagnostic("Settings: the settings file " + m_sFilePath + " is corrupt; its values read as absent.");
+        return std::nullopt;
+    case EFileState::UNREADABLE:
+        ReportDiagnostic("Settings: the settings file " + m_sFilePath + " cannot be read.");
+        return std::nullopt;
+    case EFileState::MISSING: return std::nullopt;
+    }
+    return ValueFromJson(root.value(m_sKeyPath).toObject().value(sName));
+}
+
+bool CSettingsStore::Write(const QString& sName, const SSettingValue& value) const
+{
+    return ModifyKey(m_sFilePath, m_sKeyPath, [&](QJsonObject& key) { key.insert(sName, ValueToJson(value)); });
+}
+
+bool CSettingsStore::Remove(const QString& sName) const
+{
+    return ModifyKey(m_sFilePath, m_sKeyPath, [&](QJsonObject& key) { key.remove(sName); });
+}

@@ -1,0 +1,59 @@
+#include "platform/StandardFolders.h"
+
+#include <climits>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace {
+QString XdgFolder(const char* pszVariable, const char* pszDefaultBelowHome)
+{
+    const QString sValue = qEnvironmentVariable(pszVariable);
+    if (!sValue.isEmpty() && QDir::isAbsolutePath(sValue))
+        return QDir::cleanPath(sValue);
+    const QString sHome = QDir::homePath();
+    if (sHome.isEmpty() || !QDir::isAbsolutePath(sHome))
+        return QString();
+    return QDir::cleanPath(sHome + "/" + pszDefaultBelowHome);
+}
+} // namespace
+
+QString UserDataHome()
+{
+    return XdgFolder("XDG_DATA_HOME", ".local/share");
+}
+
+QString UserConfigHome()
+{
+    return XdgFolder("XDG_CONFIG_HOME", ".config");
+}
+
+QString UserMusicFolder()
+{
+    // QStandardPaths reads user-dirs.dirs and falls back to ~/Music.
+    QString sMusic = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    if (sMusic.isEmpty())
+        sMusic = QDir::homePath() + "/Music";
+    return QDir::cleanPath(sMusic);
+}
+
+QString ProgramFilePath()
+{
+    char szPath[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", szPath, sizeof szPath - 1);
+    if (n <= 0)
+        return QString();
+    return QFile::decodeName(QByteArray(szPath, static_cast<qsizetype>(n)));
+}
+
+QString MachineName()
+{
+    char szName[256] = {};
+    if (::gethostname(szName, sizeof szName - 1) != 0)
+        return QString();
+    QString sName = QString::fromLocal8Bit(szName);
+    return sName.section('.', 0, 0);
+}

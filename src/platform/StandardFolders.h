@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+// Where the platform keeps a user's things. Every path is absolute, or empty when it cannot be
+// resolved (no home folder).
+
+// $XDG_DATA_HOME (default ~/.local/share), without a trailing separator.
+QString UserDataHome();
+// $XDG_CONFIG_HOME (default ~/.config), without a trailing separator.
+QString UserConfigHome();
+// The user's music folder (XDG_MUSIC_DIR of user-dirs.dirs, else ~/Music), without a trailing
+// separator.
+QString UserMusicFolder();
+// The full path of the running program, as the autostart entry must name it.
+QString ProgramFilePath();
+// The host name of the machine (the short name, as the local network knows the PC).
+QString MachineName();
