@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (optimised, no sanitizers) and runs every one of them; prints one table:
+# benchmark, our figure, the peer's figure, the ratio.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh >/dev/null
+cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTOLVA_BUILD_BENCH=ON -DTOLVA_BUILD_TESTS=ON >/dev/null
+cmake --build build/bench -j "$(nproc 2>/dev/null || echo 2)"
+
+results=$(mktemp)
+trap 'rm -f "$results"' EXIT
+for program in build/bench/bench/bench_*; do
+  [ -x "$program" ] || continue
+  echo "running $(basename "$program") ..." >&2
+  "$program" | grep '^BENCH' >>"$results" || echo "BENCH	$(basename "$program")	failed	-	-	-" >>"$results"
+done
+
+printf '%-34s %14s %14s %8s  %s\n' benchmark ours peer ratio unit
+cut -f2- "$results" | while IFS=$'\t' read -r name ours peer ratio unit; do
+  printf '%-34s %14s %14s %8s  %s\n' "$name" "$ours" "$peer" "$ratio" "$unit"
+done
