@@ -1,0 +1,125 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// TransferHistory.txt: one line per file a run tried to copy, in the order of the attempts,
+// UTF-8 without byte-order mark, each line ended by CR LF:
+//   <source path>(YYYY-MM-DD hh:mm:ss) | DeviceName:<name> <share> | Result: <text> | Time:YYYY-MM-DD hh:mm:ss
+// e.g. "/home/ann/Music/a.mp3(2014-03-07 09:05:02) | DeviceName:Living Room Tolva_Internal |
+// Result: OK | Time:2014-03-08 10:11:12". The file holds at most 50,000 lines.
+//
+// The scan reads the history of the selected device (CurrentHistoryPath) to skip files already
+// on the device; the transfer worker writes the history of the device it took (HistoryPathFor).
+// A run never scans and writes at the same time, so the file itself is not locked.
+
+inline constexpr const char* kHistoryFileName = "TransferHistory.txt";
+inline constexpr int kHistoryMaxLines = 50000;
+
+// "YYYY-MM-DD hh:mm:ss" ("%4d" year, every other field two digits), the layout of the last field.
+QString FormatHistoryTime(const QDateTime& localTime);
+// "(YYYY-MM-DD hh:mm:ss)", the layout of the file time (second field, CContent::m_sModifiedTime).
+QString FormatModifiedTime(const QDateTime& localTime);
+// One history line without its CR LF.
+QString MakeHistoryLine(const QString& sSourcePath, const QString& sModifiedTime, const QString& sDeviceName,
+                        const QString& sShareName, const QString& sResultText, const QDateTime& attemptTime);
+
+// The transferred key of a line: path and file time, "<path>(YYYY-MM-DD hh:mm:ss)", i.e. the text
+// before the " |" that follows the file time (the text before the first " |" when the line has
+// no well-formed time).
+QString TransferredKeyOf(const QString& sLine);
+// A line is a success when its result field reads exactly "OK": the text between "Result: " and
+// the following "| Time" is "OK " (taken from the end of the line, so that a path or device name
+// holding those words cannot fake or hide a result).
+bool IsSuccessLine(const QString& sLine);
+// The keys of all successful lines, in order. Failed lines are left out, so a file whose last
+// attempt failed is tried again.
+QStringList BuildTransferredList(const QStringList& historyLines);
+
+// Device folder + "TransferHistory.txt"; CurrentHistoryPath uses the UUID of the setting
+// CurrentDevId (the application data folder itself when that is empty).
+QString HistoryPathFor(const QString& sUuid);
+QString CurrentHistoryPath();
+
+// Reads the current device's history: the lines ended by CR LF and a last line without one,
+// empty lines dropped, each converted from UTF-8. A missing file is created empty. The file is
+// never modified. A set stop flag empties the result. False when the file cannot be read.
+bool ReadHistory(const std::atomic<bool>* pbStop, QStringList* pLines);
+// Appends the text (already holding its CR LFs) to the history of the UUID, creating the device
+// folder and the file when missing. When the file's last line lacks its CR LF, one is written
+// first so that two lines never run together. Disk full calls NotifyDiskFull; on any failure the
+// file is cut back to its old length.
+bool AppendHistory(const QString& sText, const QString& sUuid);
+// Empties the history of the UUID / of the current device (atomically: there is never a moment
+// without the file).
+bool ResetHistory(const QString& sUuid);
+bool ClearHistory();
+
+// One history file as it stands on disk, kept from the scan's read to the last write of the run,
+// so that trimming never drops a line written earlier in the same run and never re-reads the file.
+// Lines are kept as their raw bytes, so a rewrite gives back every kept line byte for byte (even
+// a corrupt one). Not thread-safe: the contents manager guards its instance with a lock.
+class CTransferHistory
+{
+public:
+    // Reads the file at the path (created empty when missing). False when it cannot be read;
+    // the content is empty then. A set stop flag stops the read and empties the content.
+    bool Load(const QString& sPath, const std::atomic<bool>* pbStop = nullptr);
+    // Adds lines (without CR LF) to the file at the path: appended while the file stays within
+    // 50,000 lines, else the file is rewritten atomically with the newest 50,000 lines of the
+    // file followed by the new ones, in the order written. When the path differs from the one
+    // loaded, or the file changed on disk since (cleared, edited), it is loaded again first.
+    // Creates the device folder when missing. Disk full calls NotifyDiskFull. Nothing is
+    // written for no lines.
+    bool Write(const QString& sPath, const QStringList& newLines);
+    // The lines as UTF-16 strings, oldest first.
+    QStringList Lines() const;
+    qsizetype LineCount() const { return m_lines.size(); }
+    const QString& Path() const { return m_sPath; }
+
+private:
+    bool FileUnchanged() const;
+    void RememberFileState();
+
+    QString m_sPath;
+    QList<QByteArray> m_lines;
+    bool m_bEndsWithCrLf = true; // false when the last line of the file lacks its CR LF
+    // What the file looked like after our last read or write, to notice changes by others.
+    std::int64_t m_nSize = -1;
+    std::int64_t m_nInode = -1;
+    std::int64_t m_nMtimeNs = -1;
+};
+
+// The index of transferred files: for each path (UTF-8, a leading byte-order mark dropped) the
+// file times of its successful lines. A file counts as transferred when an entry has its exact
+// path (byte for byte, case-sensitive) and a time whose six numbers (year, month, day, hour,
+// minute, second) are each at least the file's own number in that position. Entries whose time
+// cannot be parsed never match. One look-up per file, whatever the size of the history.
+class CTransferredIndex
+{
+public:
+    // Replaces the index with the keys ("<path>(YYYY-MM-DD hh:mm:ss)").
+    void Build(const QStringList& keys);
+    void Clear();
+    bool IsAlreadyTransferred(const QString& sPath, const QString& sModifiedTime) const;
+    std::size_t EntryCount() const { return m_nEntries; }
+
+private:
+    struct STime
+    {
+        int n[6];
+    };
+    std::unordered_map<std::string, std::vector<STime>> m_entries;
+    std::size_t m_nEntries = 0;
+};
+
+// Parses "(YYYY-MM-DD hh:mm:ss)" (the year may be blank-padded); false for any other text.
+bool ParseModifiedTime(const QString& sTime, int pnFields[6]);
