@@ -44,6 +44,11 @@ bool WriteAll(int fd, const QByteArray& bytes, int* pnErrno)
     return true;
 }
 
+bool IsDiskFullErrno(int nErrno)
+{
+    return nErrno == ENOSPC || nErrno == EDQUOT;
+}
+
 } // namespace
 
 QString LogFilePath()
@@ -87,18 +92,22 @@ void WriteLog(const QString& sMessage)
         return; // logging is off while the file does not exist
 
     std::lock_guard lock(g_logLock);
-    // No O_CREAT: a file the user deleted since the test above stays deleted.
-    const int fd = ::open(nativePath.constData(), O_RDWR | O_CLOEXEC);
+    // No O_CREAT: a file the user deleted since the test above stays deleted. O_NONBLOCK keeps a
+    // FIFO put in the file's place from blocking every logging thread; regular files ignore it.
+    const int fd = ::open(nativePath.constData(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
-        return;
+        return; // a folder of that name, no access: the next call tries again
     if (::fstat(fd, &st) == 0 && st.st_size > kLogSizeLimit)
         (void)::ftruncate(fd, 0);
     ::lseek(fd, 0, SEEK_END);
     const QByteArray line = FormatLogLine(Clock().LocalTime(), sMessage);
     int nErrno = 0;
-    if (!WriteAll(fd, line, &nErrno) && (nErrno == ENOSPC || nErrno == EDQUOT))
-        NotifyDiskFull();
-    ::close(fd);
+    bool bDiskFull = !WriteAll(fd, line, &nErrno) && IsDiskFullErrno(nErrno);
+    // Network file systems may report a full disk only when the file is closed.
+    if (::close(fd) != 0 && IsDiskFullErrno(errno))
+        bDiskFull = true;
+    if (bDiskFull)
+        NotifyDiskFull(); // once per lost line
 }
 
 void WriteLogF(const char* pszFormat, ...)
