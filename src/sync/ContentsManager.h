@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 #include <unordered_set>
@@ -115,11 +116,12 @@ private:
     {
         std::size_t operator()(const SDirId& id) const { return std::hash<std::uint64_t>()(id.nIno * 31 + id.nDev); }
     };
-    void WalkDirectory(int nDirFd, const QByteArray& rawPath, const QString& sPath, bool bBadName,
-                       std::vector<SFoundFile>* pFiles);
+    // Walks the open folder (and closes it); sPath is its path as text.
+    void WalkDirectory(int nDirFd, const QString& sPath, bool bBadName, std::vector<SFoundFile>* pFiles);
     void LoadHistoryAndIndex();
 
     IContentsManagerOwner* m_pOwner;
+    std::mutex m_threadLock; // guards m_searchThread (start and join)
     std::thread m_searchThread;
     std::atomic<bool> m_bScanRunning{false};
     CThreadSafeQueue<CContent> m_contentQueue;

@@ -84,12 +84,16 @@ public:
     QStringList Lines() const;
     qsizetype LineCount() const { return m_lines.size(); }
     const QString& Path() const { return m_sPath; }
+    // Counts the reads of the file, so a holder of a converted copy of the lines sees when the
+    // lines were replaced by the file's content rather than extended.
+    int LoadCount() const { return m_nLoads; }
 
 private:
     bool FileUnchanged() const;
     void RememberFileState();
 
     QString m_sPath;
+    int m_nLoads = 0;
     QList<QByteArray> m_lines;
     bool m_bEndsWithCrLf = true; // false when the last line of the file lacks its CR LF
     // What the file looked like after our last read or write, to notice changes by others.

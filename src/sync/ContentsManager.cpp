@@ -1,0 +1,543 @@
+#include "sync/ContentsManager.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <QFile>
+#include <QHash>
+
+#include "foundation/Log.h"
+#include "foundation/Paths.h"
+#include "platform/ShareFileSystem.h"
+#include "platform/TextCodec.h"
+#include "sync/DeviceLists.h"
+#include "sync/ErrorCode.h"
+
+namespace {
+// The innermost folder levels kept on the device, and the limit of a full device path.
+constexpr int kMaxFolderLevels = 98;
+constexpr int kMaxDevicePathLength = 1000;
+
+struct SQStringHash
+{
+    std::size_t operator()(const QString& s) const { return qHash(s); }
+};
+
+// Length of the well-formed UTF-8 sequence at p (at most n bytes left), or 0 when it is not one.
+int Utf8SequenceLength(const unsigned char* p, std::size_t n)
+{
+    const unsigned char c = p[0];
+    if (c < 0x80)
+        return 1;
+    int nLength = 0;
+    unsigned nMin = 0;
+    unsigned nCode = 0;
+    if ((c & 0xE0) == 0xC0) {
+        nLength = 2;
+        nMin = 0x80;
+        nCode = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+        nLength = 3;
+        nMin = 0x800;
+        nCode = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+        nLength = 4;
+        nMin = 0x10000;
+        nCode = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (static_cast<std::size_t>(nLength) > n)
+        return 0;
+    for (int i = 1; i < nLength; ++i) {
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+        nCode = (nCode << 6) | (p[i] & 0x3F);
+    }
+    if (nCode < nMin || nCode > 0x10FFFF || (nCode >= 0xD800 && nCode <= 0xDFFF))
+        return 0;
+    return nLength;
+}
+
+// A name as text. A name that is not valid UTF-8 keeps its good parts and shows every bad byte
+// as "\xHH", so the log and the history name the file unmistakably; *pbBad tells which it was.
+QString NameText(const char* pszName, std::size_t nLength, bool* pbBad)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(pszName);
+    std::size_t i = 0;
+    while (i < nLength) {
+        const int n = Utf8SequenceLength(p + i, nLength - i);
+        if (n == 0)
+            break;
+        i += static_cast<std::size_t>(n);
+    }
+    *pbBad = i < nLength;
+    if (!*pbBad)
+        return QString::fromUtf8(pszName, static_cast<qsizetype>(nLength));
+    QString sText;
+    i = 0;
+    while (i < nLength) {
+        const int n = Utf8SequenceLength(p + i, nLength - i);
+        if (n == 0) {
+            sText += QString::asprintf("\\x%02X", p[i]);
+            ++i;
+        } else {
+            sText += QString::fromUtf8(pszName + i, n);
+            i += static_cast<std::size_t>(n);
+        }
+    }
+    return sText;
+}
+
+// "(YYYY-MM-DD hh:mm:ss)" of a file time, in local time with the system's time-zone rules.
+QString ModifiedTimeText(const struct timespec& mtime)
+{
+    struct tm local
+    {
+    };
+    const time_t nSeconds = mtime.tv_sec;
+    if (!::localtime_r(&nSeconds, &local))
+        return QString();
+    char16_t buffer[32];
+    int n = 0;
+    auto put2 = [&](int v) {
+        buffer[n++] = static_cast<char16_t>('0' + (v / 10) % 10);
+        buffer[n++] = static_cast<char16_t>('0' + v % 10);
+    };
+    buffer[n++] = '(';
+    const int nYear = local.tm_year + 1900;
+    if (nYear >= 1000 && nYear <= 9999) {
+        put2(nYear / 100);
+        put2(nYear % 100);
+    } else {
+        for (const char c : QByteArray::number(nYear).rightJustified(4, ' '))
+            buffer[n++] = static_cast<char16_t>(c);
+    }
+    buffer[n++] = '-';
+    put2(local.tm_mon + 1);
+    buffer[n++] = '-';
+    put2(local.tm_mday);
+    buffer[n++] = ' ';
+    put2(local.tm_hour);
+    buffer[n++] = ':';
+    put2(local.tm_min);
+    buffer[n++] = ':';
+    put2(local.tm_sec);
+    buffer[n++] = ')';
+    return QString(reinterpret_cast<const QChar*>(buffer), n);
+}
+
+// Characters a folder name on the device's share may not hold. A name from this PC can hold them
+// (only '/' and NUL are impossible here), so each becomes "_", as in FixName.
+bool IsForbiddenInShareName(char16_t c)
+{
+    switch (c) {
+    case '\\':
+    case ':':
+    case '*':
+    case '?':
+    case '"':
+    case '<':
+    case '>':
+    case '|': return true;
+    default: return c < 0x20;
+    }
+}
+} // namespace
+
+CContentsManager::CContentsManager(IContentsManagerOwner* pOwner) : m_pOwner(pOwner)
+{}
+
+CContentsManager::~CContentsManager()
+{
+    m_bStop = true;
+    JoinScan();
+}
+
+void CContentsManager::SetDevice(const QString& sUuid, const QString& sIp)
+{
+    std::lock_guard lock(m_deviceLock);
+    m_sDeviceUuid = sUuid;
+    m_sDeviceIp = sIp;
+}
+
+QString CContentsManager::GetDeviceUuid() const
+{
+    std::lock_guard lock(m_deviceLock);
+    return m_sDeviceUuid;
+}
+
+QString CContentsManager::GetDeviceIp() const
+{
+    std::lock_guard lock(m_deviceLock);
+    return m_sDeviceIp;
+}
+
+bool CContentsManager::StartScan()
+{
+    std::lock_guard lock(m_threadLock);
+    if (m_bScanRunning)
+        return false;
+    // A finished scan has cleared its flag and has nothing left but to return.
+    if (m_searchThread.joinable())
+        m_searchThread.join();
+    m_bScanRunning = true;
+    m_searchThread = std::thread([this] { SearchProc(); });
+    return true;
+}
+
+void CContentsManager::JoinScan()
+{
+    std::lock_guard lock(m_threadLock);
+    if (m_searchThread.joinable())
+        m_searchThread.join();
+}
+
+QStringList CContentsManager::GetHistoryLines() const
+{
+    std::lock_guard lock(m_historyLock);
+    return m_historyLines;
+}
+
+bool CContentsManager::WriteHistory(const QString& sUuid, const QStringList& newLines)
+{
+    std::lock_guard lock(m_historyLock);
+    const int nLoads = m_history.LoadCount();
+    const bool bOk = m_history.Write(HistoryPathFor(sUuid), newLines);
+    if (m_history.LoadCount() != nLoads) {
+        m_historyLines = m_history.Lines();
+    } else if (bOk) {
+        for (const QString& sLine : newLines) {
+            if (!sLine.isEmpty())
+                m_historyLines.append(sLine);
+        }
+        const qsizetype nExtra = m_historyLines.size() - m_history.LineCount();
+        if (nExtra > 0)
+            m_historyLines.remove(0, nExtra);
+    }
+    return bOk;
+}
+
+void CContentsManager::SearchProc()
+{
+    m_longNameQueue.Clear();
+    if (ScanFolders() == 0)
+        WriteLog("SearchProc: There are no files need to transfer!");
+    if (m_bStop) {
+        // A stopped scan hands nothing on: neither queue may start a transfer later.
+        m_contentQueue.Clear();
+        m_longNameQueue.Clear();
+        if (m_pOwner)
+            m_pOwner->TransferFinished(EC_CANCELLED);
+    } else if (m_contentQueue.GetCount() > 0 || m_longNameQueue.GetCount() > 0) {
+        // The transfer thread records the files that cannot be placed, so they alone start a run.
+        if (m_pOwner)
+            m_pOwner->StartPowerCheck();
+    } else if (m_pOwner) {
+        m_pOwner->TransferFinished(EC_NO_FILES);
+    }
+    if (!m_pOwner)
+        WriteLog("SearchProc: no owner to report to!");
+    m_bScanRunning = false;
+}
+
+void CContentsManager::LoadHistoryAndIndex()
+{
+    const QString sUuid = GetDeviceUuid();
+    // The history of the device this run writes to: the transfer records its lines there.
+    CTransferHistory history;
+    history.Load(HistoryPathFor(sUuid), &m_bStop);
+    QStringList lines = history.Lines();
+    m_transferredIndex.Build(BuildTransferredList(lines));
+    {
+        std::lock_guard lock(m_historyLock);
+        m_history = std::move(history);
+        m_historyLines = std::move(lines);
+    }
+    m_tickedExtensions.clear();
+    for (const QString& sLine : ReadListFile(sUuid, kCapabilityListName)) {
+        if (!IsListLineTicked(sLine))
+            continue;
+        const qsizetype nBar = sLine.indexOf('|');
+        m_tickedExtensions.append(nBar < 0 ? sLine : sLine.left(nBar));
+    }
+}
+
+std::size_t CContentsManager::ScanFolders()
+{
+    if (m_contentQueue.GetCount() > 0)
+        m_contentQueue.Clear();
+    std::vector<SFoundFile> files;
+    GetAllFilesPath(&files);
+    if (files.empty())
+        return 0;
+    LoadHistoryAndIndex();
+
+    QStringList dottedExtensions;
+    for (const QString& sExtension : m_tickedExtensions)
+        dottedExtensions.append("." + sExtension);
+    const QString sComputerName = GetComputerNameText();
+    const int nRootLength = static_cast<int>(InternalSharePath(GetDeviceIp()).size()) + 1;
+
+    for (SFoundFile& file : files) {
+        if (m_bStop) {
+            m_contentQueue.Clear();
+            break;
+        }
+        const qsizetype nDot = file.sPath.lastIndexOf('.');
+        if (nDot < 0)
+            continue;
+        const QStringView extension = QStringView(file.sPath).mid(nDot);
+        bool bTicked = false;
+        for (const QString& sDotted : dottedExtensions) {
+            if (extension.compare(sDotted, Qt::CaseInsensitive) == 0) {
+                bTicked = true;
+                break;
+            }
+        }
+        if (!bTicked)
+            continue;
+        if (!file.bBadName && m_transferredIndex.IsAlreadyTransferred(file.sPath, file.sTime))
+            continue;
+
+        auto pContent = std::make_unique<CContent>();
+        pContent->m_sSourcePath = std::move(file.sPath);
+        pContent->m_sModifiedTime = std::move(file.sTime);
+        const bool bPlaced = MakeTargetPath(RelativePathOf(pContent->m_sSourcePath), sComputerName, nRootLength,
+                                            &pContent->m_sTargetPath);
+        if (file.bBadName) {
+            // The device names files in Unicode; a name that is not valid UTF-8 has no faithful
+            // name there, so the file is recorded as failed rather than copied under another name.
+            WriteLog("SearchProc: file name is not valid UTF-8, recorded as failed: " + pContent->m_sSourcePath);
+            pContent->m_nFailStringId = IDS_FILE_NOT_TRANSFERRED;
+            m_longNameQueue.Push(pContent);
+        } else if (bPlaced) {
+            m_contentQueue.Push(pContent);
+        } else {
+            pContent->m_nFailStringId = IDS_NAME_TOO_LONG;
+            m_longNameQueue.Push(pContent);
+        }
+    }
+    return m_contentQueue.GetCount();
+}
+
+void CContentsManager::GetAllFilesPath(std::vector<SFoundFile>* pFiles)
+{
+    pFiles->clear();
+    m_visitedDirs.clear();
+    const QStringList lines = ReadListFile(GetDeviceUuid(), kSyncFolderListName);
+    if (lines.isEmpty() || m_bStop) {
+        WriteLog("GetAllFilesPath: The are no sync folders or canceled transfer!");
+        return;
+    }
+    std::unordered_set<QString, SQStringHash> seen;
+    for (const QString& sLine : lines) {
+        if (!IsListLineTicked(sLine))
+            continue;
+        if (!IsFolderUsable(sLine)) {
+            WriteLog("GetAllFilesPath: The sync source folders' path are valid!");
+            continue;
+        }
+        QString sFolder = ListLineText(sLine);
+        if (sFolder.endsWith('/') || sFolder.endsWith('\\'))
+            sFolder.chop(1);
+        if (!sFolder.startsWith('/') && !sFolder.isEmpty() && !IsSharePath(sFolder)) {
+            // A relative path would be walked from wherever the program happens to run.
+            WriteLog("GetAllFilesPath: not an absolute folder, skipped: " + sFolder);
+            continue;
+        }
+        std::vector<SFoundFile> found;
+        EnumerateFiles(sFolder, &found);
+        if (m_bStop) {
+            pFiles->clear();
+            return;
+        }
+        pFiles->reserve(pFiles->size() + found.size());
+        for (SFoundFile& file : found) {
+            if (seen.insert(file.sPath).second)
+                pFiles->push_back(std::move(file));
+        }
+    }
+}
+
+void CContentsManager::EnumerateFiles(const QString& sFolder, std::vector<SFoundFile>* pFiles)
+{
+    if (IsSharePath(sFolder)) {
+        WriteLog("EnumerateFiles: network folders cannot be listed, skipped: " + sFolder);
+        return;
+    }
+    const QByteArray path = sFolder.isEmpty() ? QByteArray("/") : ToUtf8(sFolder);
+    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        WriteLogF("EnumerateFiles: cannot open folder %s: %s", path.constData(), std::strerror(errno));
+        return;
+    }
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0 || !m_visitedDirs.insert({st.st_dev, st.st_ino}).second) {
+        ::close(fd);
+        return;
+    }
+    WalkDirectory(fd, sFolder, false, pFiles);
+}
+
+void CContentsManager::WalkDirectory(int nDirFd, const QString& sPath, bool bBadName, std::vector<SFoundFile>* pFiles)
+{
+    // The entries are read first and the folder closed, so a deep tree holds one descriptor per
+    // level, not one directory stream. They are walked in name order, which keeps the result the
+    // same from one scan to the next.
+    const int nListFd = ::dup(nDirFd);
+    DIR* pDir = nListFd >= 0 ? ::fdopendir(nListFd) : nullptr;
+    if (!pDir) {
+        WriteLogF("EnumerateFiles: cannot list folder %s: %s", ToUtf8(sPath).constData(), std::strerror(errno));
+        if (nListFd >= 0)
+            ::close(nListFd);
+        ::close(nDirFd);
+        return;
+    }
+    struct SEntry
+    {
+        std::string sName;
+        unsigned char nType;
+    };
+    std::vector<SEntry> entries;
+    errno = 0;
+    while (const dirent* pEntry = ::readdir(pDir)) {
+        const char* pszName = pEntry->d_name;
+        if (pszName[0] == '.' && (pszName[1] == 0 || (pszName[1] == '.' && pszName[2] == 0)))
+            continue;
+        entries.push_back({pszName, pEntry->d_type});
+    }
+    if (errno != 0)
+        WriteLogF("EnumerateFiles: listing of %s ended early: %s", ToUtf8(sPath).constData(), std::strerror(errno));
+    ::closedir(pDir);
+    std::sort(entries.begin(), entries.end(), [](const SEntry& a, const SEntry& b) { return a.sName < b.sName; });
+
+    for (const SEntry& entry : entries) {
+        if (m_bStop)
+            break;
+        bool bNameBad = false;
+        const QString sName = NameText(entry.sName.data(), entry.sName.size(), &bNameBad);
+        QString sChild = sPath + '/' + sName;
+        struct stat st
+        {
+        };
+        const char* pszName = entry.sName.c_str();
+        bool bIsDir = entry.nType == DT_DIR;
+        if (entry.nType != DT_DIR) {
+            // Links are followed: a link to a file gives the file, a link to a folder its files.
+            if (::fstatat(nDirFd, pszName, &st, 0) != 0) {
+                WriteLogF("EnumerateFiles: cannot read %s: %s", ToUtf8(sChild).constData(), std::strerror(errno));
+                continue;
+            }
+            bIsDir = S_ISDIR(st.st_mode);
+            if (!bIsDir && !S_ISREG(st.st_mode))
+                continue; // pipes, sockets and devices are not music files; opening one could hang the copy
+        }
+        if (bIsDir) {
+            const int nChildFd = ::openat(nDirFd, pszName, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (nChildFd < 0) {
+                WriteLogF("EnumerateFiles: cannot open folder %s: %s", ToUtf8(sChild).constData(),
+                          std::strerror(errno));
+                continue;
+            }
+            struct stat dirStat
+            {
+            };
+            // A folder already walked (reached again through a link) is not entered twice: a link
+            // cycle ends, and each file is found once.
+            if (::fstat(nChildFd, &dirStat) != 0 || !m_visitedDirs.insert({dirStat.st_dev, dirStat.st_ino}).second) {
+                ::close(nChildFd);
+                continue;
+            }
+            WalkDirectory(nChildFd, sChild, bBadName || bNameBad, pFiles);
+            continue;
+        }
+        pFiles->push_back({std::move(sChild), ModifiedTimeText(st.st_mtim), bBadName || bNameBad});
+    }
+    ::close(nDirFd);
+}
+
+bool CContentsManager::IsFolderUsable(const QString& sLine) const
+{
+    // Only a network folder ("\\host\share\...") can lie on the device; a local folder is on
+    // this PC, whatever addresses the PC has.
+    if (!sLine.startsWith(QLatin1String("\\\\")))
+        return true;
+    const qsizetype nHostEnd = sLine.indexOf('\\', 2);
+    const QString sHost = sLine.mid(2, nHostEnd < 0 ? -1 : nHostEnd - 2);
+    if (sHost.isEmpty())
+        return false;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* pResult = nullptr;
+    if (::getaddrinfo(ToUtf8(sHost).constData(), nullptr, &hints, &pResult) != 0 || !pResult) {
+        WriteLog("IsFolderUsable: cannot resolve " + sHost);
+        return false;
+    }
+    const QString sDeviceIp = GetDeviceIp();
+    bool bOnDevice = false;
+    for (const addrinfo* p = pResult; p; p = p->ai_next) {
+        char text[INET_ADDRSTRLEN] = {};
+        const auto* pAddress = reinterpret_cast<const sockaddr_in*>(p->ai_addr);
+        if (::inet_ntop(AF_INET, &pAddress->sin_addr, text, sizeof(text)) && sDeviceIp == QLatin1String(text))
+            bOnDevice = true;
+    }
+    ::freeaddrinfo(pResult);
+    return !bOnDevice;
+}
+
+QString CContentsManager::RelativePathOf(const QString& sSourcePath)
+{
+    if (!sSourcePath.startsWith('/'))
+        return DirPartOf(sSourcePath) + FileNameOf(sSourcePath);
+    // "/home/ann/Music/a.mp3" becomes "\home\ann\Music\a.mp3". Folder names lose the characters
+    // the share cannot hold; the file name is fixed later with FixName, and only its backslashes
+    // must go now, or they would read as folder separators.
+    const qsizetype nNameStart = sSourcePath.lastIndexOf('/') + 1;
+    QString sRelative = sSourcePath;
+    for (qsizetype i = 0; i < sRelative.size(); ++i) {
+        const char16_t c = sRelative[i].unicode();
+        if (c == '/')
+            sRelative[i] = '\\';
+        else if (i < nNameStart ? IsForbiddenInShareName(c) : c == '\\')
+            sRelative[i] = '_';
+    }
+    return sRelative;
+}
+
+bool CContentsManager::MakeTargetPath(const QString& sRelativePath, const QString& sComputerName, int nRootLength,
+                                      QString* psTarget)
+{
+    const qsizetype nSlash = sRelativePath.lastIndexOf('\\');
+    const QString sName = sRelativePath.mid(nSlash + 1);
+    QString sPrefix = sComputerName + sRelativePath.left(nSlash + 1);
+    // Keep only the innermost folder levels: cut after the 99th backslash from the end.
+    int nCount = 0;
+    for (qsizetype i = sPrefix.size() - 1; i >= 0; --i) {
+        if (sPrefix[i] == '\\' && ++nCount == kMaxFolderLevels + 1) {
+            sPrefix = sComputerName + "\\" + sPrefix.mid(i + 1);
+            break;
+        }
+    }
+    const QString sFixedName = FixName(sName);
+    *psTarget = sPrefix + sFixedName;
+    const qsizetype nLimit = kMaxDevicePathLength - nRootLength;
+    if (psTarget->size() <= nLimit)
+        return true;
+    *psTarget = sComputerName + "\\" + sFixedName;
+    return psTarget->size() <= nLimit;
+}

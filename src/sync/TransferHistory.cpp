@@ -1,0 +1,498 @@
+#include "sync/TransferHistory.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QFileInfo>
+
+#include "foundation/Log.h"
+#include "foundation/Paths.h"
+#include "foundation/Settings.h"
+#include "platform/AtomicFile.h"
+#include "platform/TextCodec.h"
+
+namespace {
+constexpr qsizetype kReadChunk = 1 << 20;
+const QLatin1String kFieldSeparator(" |");
+
+bool IsDiskFullErrno(int nErrno)
+{
+    return nErrno == ENOSPC || nErrno == EDQUOT;
+}
+
+QString TwoDigits(int n)
+{
+    return QString::asprintf("%02d", n);
+}
+
+bool WriteAllFd(int fd, const char* p, qsizetype n, int* pnErrno)
+{
+    while (n > 0) {
+        const ssize_t nDone = ::write(fd, p, static_cast<size_t>(n));
+        if (nDone < 0) {
+            if (errno == EINTR)
+                continue;
+            *pnErrno = errno;
+            return false;
+        }
+        p += nDone;
+        n -= nDone;
+    }
+    return true;
+}
+
+struct SFileState
+{
+    std::int64_t nSize = -1;
+    std::int64_t nInode = -1;
+    std::int64_t nMtimeNs = -1;
+};
+
+SFileState StateOf(const struct stat& st)
+{
+    SFileState state;
+    state.nSize = st.st_size;
+    state.nInode = static_cast<std::int64_t>(st.st_ino);
+    state.nMtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return state;
+}
+
+// Appends bytes at the end of the file, creating it when missing. When the file is not empty and
+// does not end with CR LF, a CR LF goes first, so an unfinished last line never swallows the new
+// text. On failure the file is cut back to its old length, so no half line stays behind. Disk
+// full calls NotifyDiskFull.
+bool AppendBytes(const QString& sPath, const QByteArray& data, SFileState* pState)
+{
+    const QByteArray path = QFile::encodeName(sPath);
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        WriteLogF("AppendHistory: cannot open %s: %s", path.constData(), std::strerror(errno));
+        return false;
+    }
+    struct stat st
+    {
+    };
+    ::fstat(fd, &st);
+    const off_t nOldSize = st.st_size;
+    QByteArray bytes;
+    if (nOldSize > 0) {
+        char tail[2] = {0, 0};
+        const off_t nFrom = nOldSize >= 2 ? nOldSize - 2 : 0;
+        const ssize_t nRead = ::pread(fd, tail, static_cast<size_t>(nOldSize - nFrom), nFrom);
+        if (!(nRead == 2 && tail[0] == '\r' && tail[1] == '\n'))
+            bytes = "\r\n";
+    }
+    bytes += data;
+    int nErrno = 0;
+    bool bOk = ::lseek(fd, 0, SEEK_END) >= 0 && WriteAllFd(fd, bytes.constData(), bytes.size(), &nErrno);
+    if (!bOk) {
+        if (nErrno == 0)
+            nErrno = errno;
+        if (::ftruncate(fd, nOldSize) != 0)
+            WriteLogF("AppendHistory: cannot cut %s back: %s", path.constData(), std::strerror(errno));
+        if (IsDiskFullErrno(nErrno))
+            NotifyDiskFull();
+        WriteLogF("AppendHistory: cannot write %s: %s", path.constData(), std::strerror(nErrno));
+    } else if (pState && ::fstat(fd, &st) == 0) {
+        *pState = StateOf(st);
+    }
+    ::close(fd);
+    return bOk;
+}
+
+QByteArray JoinRawLines(const QList<QByteArray>& lines, qsizetype nFirst)
+{
+    qsizetype nBytes = 0;
+    for (qsizetype i = nFirst; i < lines.size(); ++i)
+        nBytes += lines[i].size() + 2;
+    QByteArray data;
+    data.reserve(nBytes);
+    for (qsizetype i = nFirst; i < lines.size(); ++i) {
+        data += lines[i];
+        data += "\r\n";
+    }
+    return data;
+}
+
+// Reads a decimal number of at least one digit; leading blanks are allowed when bBlanks is set.
+bool ReadNumber(const QString& s, qsizetype* pnPos, qsizetype nEnd, bool bBlanks, int* pnValue)
+{
+    qsizetype i = *pnPos;
+    while (bBlanks && i < nEnd && s[i] == ' ')
+        ++i;
+    const qsizetype nStart = i;
+    long long n = 0;
+    while (i < nEnd && s[i] >= '0' && s[i] <= '9' && i - nStart < 9) {
+        n = n * 10 + (s[i].unicode() - '0');
+        ++i;
+    }
+    if (i == nStart)
+        return false;
+    *pnPos = i;
+    *pnValue = static_cast<int>(n);
+    return true;
+}
+
+// "(Y-M-D h:m:s)" in s[nBegin, nEnd).
+bool ParseTimeRange(const QString& s, qsizetype nBegin, qsizetype nEnd, int pnFields[6])
+{
+    if (nEnd - nBegin < 13 || s[nBegin] != '(' || s[nEnd - 1] != ')')
+        return false;
+    const char kSeparators[6] = {'-', '-', ' ', ':', ':', ')'};
+    qsizetype i = nBegin + 1;
+    for (int nField = 0; nField < 6; ++nField) {
+        if (!ReadNumber(s, &i, nEnd, nField == 0, &pnFields[nField]))
+            return false;
+        if (i >= nEnd || s[i] != kSeparators[nField])
+            return false;
+        ++i;
+    }
+    return i == nEnd;
+}
+
+// Position of the '(' of a well-formed file time that ends just before nEnd, or -1.
+qsizetype TimeStartBefore(const QString& sLine, qsizetype nEnd)
+{
+    if (nEnd <= 0 || sLine[nEnd - 1] != ')')
+        return -1;
+    const qsizetype nOpen = sLine.lastIndexOf('(', nEnd - 1);
+    int fields[6];
+    return nOpen >= 0 && ParseTimeRange(sLine, nOpen, nEnd, fields) ? nOpen : -1;
+}
+
+std::string PathPartUtf8(const QString& sKey, qsizetype nTimeStart)
+{
+    QByteArray bytes = ToUtf8(sKey.left(nTimeStart));
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+} // namespace
+
+QString FormatHistoryTime(const QDateTime& localTime)
+{
+    const QDate date = localTime.date();
+    const QTime time = localTime.time();
+    return QString::asprintf("%4d-", date.year()) + TwoDigits(date.month()) + "-" + TwoDigits(date.day()) + " " +
+           TwoDigits(time.hour()) + ":" + TwoDigits(time.minute()) + ":" + TwoDigits(time.second());
+}
+
+QString FormatModifiedTime(const QDateTime& localTime)
+{
+    return "(" + FormatHistoryTime(localTime) + ")";
+}
+
+QString MakeHistoryLine(const QString& sSourcePath, const QString& sModifiedTime, const QString& sDeviceName,
+                        const QString& sShareName, const QString& sResultText, const QDateTime& attemptTime)
+{
+    return sSourcePath + sModifiedTime + " | DeviceName:" + sDeviceName + " " + sShareName +
+           " | Result: " + sResultText + " | Time:" + FormatHistoryTime(attemptTime);
+}
+
+QString TransferredKeyOf(const QString& sLine)
+{
+    // The key ends at the " |" that follows the file time. A path on this platform may itself
+    // hold " |", so the first " |" alone could cut the key inside the path.
+    const qsizetype nFirst = sLine.indexOf(kFieldSeparator);
+    for (qsizetype nPos = nFirst; nPos >= 0; nPos = sLine.indexOf(kFieldSeparator, nPos + 1)) {
+        if (TimeStartBefore(sLine, nPos) >= 0)
+            return sLine.left(nPos);
+    }
+    return nFirst < 0 ? sLine : sLine.left(nFirst);
+}
+
+bool IsSuccessLine(const QString& sLine)
+{
+    const qsizetype nTime = sLine.lastIndexOf(QLatin1String("| Time"));
+    if (nTime < 0)
+        return false;
+    const QLatin1String kResult("Result: ");
+    const qsizetype nResult = sLine.lastIndexOf(kResult, nTime);
+    if (nResult < 0)
+        return false;
+    const qsizetype nText = nResult + kResult.size();
+    return nTime - nText == 3 && QStringView(sLine).mid(nText, 3) == QLatin1String("OK ");
+}
+
+QStringList BuildTransferredList(const QStringList& historyLines)
+{
+    QStringList keys;
+    for (const QString& sLine : historyLines) {
+        if (IsSuccessLine(sLine))
+            keys.append(TransferredKeyOf(sLine));
+    }
+    return keys;
+}
+
+bool ParseModifiedTime(const QString& sTime, int pnFields[6])
+{
+    return ParseTimeRange(sTime, 0, sTime.size(), pnFields);
+}
+
+QString HistoryPathFor(const QString& sUuid)
+{
+    return DeviceFolder(sUuid) + kHistoryFileName;
+}
+
+QString CurrentHistoryPath()
+{
+    return HistoryPathFor(GetCurrentDevId());
+}
+
+bool ReadHistory(const std::atomic<bool>* pbStop, QStringList* pLines)
+{
+    CTransferHistory history;
+    const bool bOk = history.Load(CurrentHistoryPath(), pbStop);
+    if (pLines)
+        *pLines = history.Lines();
+    return bOk;
+}
+
+bool AppendHistory(const QString& sText, const QString& sUuid)
+{
+    if (sText.isEmpty())
+        return true;
+    CreateDeviceFolder(sUuid);
+    return AppendBytes(HistoryPathFor(sUuid), ToUtf8(sText), nullptr);
+}
+
+namespace {
+bool EmptyHistoryFile(const QString& sPath)
+{
+    CreateDirectoryTree(QFileInfo(sPath).absolutePath());
+    DWORD dwError = ERROR_SUCCESS;
+    if (WriteFileAtomically(sPath, QByteArray(), &dwError))
+        return true;
+    WriteLogF("ResetHistory: cannot empty %s, error %u", ToUtf8(sPath).constData(), dwError);
+    return false;
+}
+} // namespace
+
+bool ResetHistory(const QString& sUuid)
+{
+    return EmptyHistoryFile(HistoryPathFor(sUuid));
+}
+
+bool ClearHistory()
+{
+    return EmptyHistoryFile(CurrentHistoryPath());
+}
+
+bool CTransferHistory::Load(const QString& sPath, const std::atomic<bool>* pbStop)
+{
+    ++m_nLoads;
+    m_sPath = sPath;
+    m_lines.clear();
+    m_bEndsWithCrLf = true;
+    m_nSize = m_nInode = m_nMtimeNs = -1;
+    const QByteArray path = QFile::encodeName(sPath);
+    int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        // A missing history is created empty, so that it can be opened from the settings.
+        const int nNew = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        if (nNew >= 0)
+            ::close(nNew);
+        fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 && errno == ENOENT)
+            return true; // no device folder yet: nothing was ever written
+    }
+    if (fd < 0) {
+        WriteLogF("ReadHistory: cannot open %s: %s", path.constData(), std::strerror(errno));
+        return false;
+    }
+    QByteArray pending;
+    QByteArray chunk(kReadChunk, Qt::Uninitialized);
+    bool bOk = true;
+    bool bStopped = false;
+    for (;;) {
+        const ssize_t nRead = ::read(fd, chunk.data(), static_cast<size_t>(chunk.size()));
+        if (nRead < 0 && errno == EINTR)
+            continue;
+        if (nRead < 0) {
+            WriteLogF("ReadHistory: cannot read %s: %s", path.constData(), std::strerror(errno));
+            bOk = false;
+            break;
+        }
+        if (nRead == 0)
+            break;
+        pending.append(chunk.constData(), nRead);
+        qsizetype nStart = 0;
+        for (qsizetype nEnd = pending.indexOf("\r\n"); nEnd >= 0; nEnd = pending.indexOf("\r\n", nStart)) {
+            if (nEnd > nStart)
+                m_lines.append(pending.mid(nStart, nEnd - nStart));
+            nStart = nEnd + 2;
+        }
+        pending.remove(0, nStart);
+        if (pbStop && pbStop->load()) {
+            bStopped = true;
+            break;
+        }
+    }
+    if (!pending.isEmpty()) {
+        // The last line has no line end; it counts all the same.
+        m_lines.append(pending);
+        m_bEndsWithCrLf = false;
+    }
+    struct stat st
+    {
+    };
+    if (bOk && !bStopped && ::fstat(fd, &st) == 0) {
+        const SFileState state = StateOf(st);
+        m_nSize = state.nSize;
+        m_nInode = state.nInode;
+        m_nMtimeNs = state.nMtimeNs;
+    }
+    ::close(fd);
+    if (bStopped || !bOk)
+        m_lines.clear();
+    return bOk;
+}
+
+bool CTransferHistory::FileUnchanged() const
+{
+    if (m_nSize < 0)
+        return false;
+    struct stat st
+    {
+    };
+    if (::stat(QFile::encodeName(m_sPath).constData(), &st) != 0)
+        return false;
+    const SFileState state = StateOf(st);
+    return state.nSize == m_nSize && state.nInode == m_nInode && state.nMtimeNs == m_nMtimeNs;
+}
+
+void CTransferHistory::RememberFileState()
+{
+    struct stat st
+    {
+    };
+    if (::stat(QFile::encodeName(m_sPath).constData(), &st) != 0) {
+        m_nSize = m_nInode = m_nMtimeNs = -1;
+        return;
+    }
+    const SFileState state = StateOf(st);
+    m_nSize = state.nSize;
+    m_nInode = state.nInode;
+    m_nMtimeNs = state.nMtimeNs;
+}
+
+bool CTransferHistory::Write(const QString& sPath, const QStringList& newLines)
+{
+    QList<QByteArray> raw;
+    raw.reserve(newLines.size());
+    for (const QString& sLine : newLines) {
+        if (!sLine.isEmpty())
+            raw.append(ToUtf8(sLine));
+    }
+    if (raw.isEmpty())
+        return true;
+    CreateDirectoryTree(QFileInfo(sPath).absolutePath());
+    // Another writer (Clear, a changed selection, an editor) may have changed the file since it
+    // was read; trimming must work from what the file holds now.
+    bool bKnown = true;
+    if (sPath != m_sPath || !FileUnchanged())
+        bKnown = Load(sPath);
+
+    if (!bKnown || m_lines.size() + raw.size() <= kHistoryMaxLines) {
+        // Appending: a file that could not be read is never rewritten, so nothing of it is lost.
+        SFileState state;
+        if (!AppendBytes(sPath, JoinRawLines(raw, 0), &state)) {
+            m_nSize = -1;
+            return false;
+        }
+        m_lines += raw;
+        m_bEndsWithCrLf = true;
+        m_nSize = state.nSize;
+        m_nInode = state.nInode;
+        m_nMtimeNs = state.nMtimeNs;
+        if (!bKnown)
+            m_nSize = -1; // the content is still unknown: read it before the next write
+        return true;
+    }
+
+    // Over the limit: keep the newest lines, those of this run included, in the order written.
+    QList<QByteArray> all = m_lines;
+    all += raw;
+    const qsizetype nDrop = all.size() - kHistoryMaxLines;
+    DWORD dwError = ERROR_SUCCESS;
+    if (WriteFileAtomically(sPath, JoinRawLines(all, nDrop), &dwError)) {
+        all.remove(0, nDrop);
+        m_lines = std::move(all);
+        m_bEndsWithCrLf = true;
+        RememberFileState();
+        return true;
+    }
+    WriteLogF("WriteHistory: cannot rewrite %s, error %u", QFile::encodeName(sPath).constData(), dwError);
+    if (dwError == ERROR_DISK_FULL) {
+        NotifyDiskFull();
+        m_nSize = -1;
+        return false;
+    }
+    // The rewrite failed for another reason (say, the folder is read-only while the file is
+    // not): the new lines are appended so that they are not lost; the next write trims again.
+    SFileState state;
+    if (!AppendBytes(sPath, JoinRawLines(raw, 0), &state)) {
+        m_nSize = -1;
+        return false;
+    }
+    m_lines += raw;
+    m_bEndsWithCrLf = true;
+    m_nSize = state.nSize;
+    m_nInode = state.nInode;
+    m_nMtimeNs = state.nMtimeNs;
+    return true;
+}
+
+QStringList CTransferHistory::Lines() const
+{
+    QStringList lines;
+    lines.reserve(m_lines.size());
+    for (const QByteArray& line : m_lines)
+        lines.append(FromUtf8(line));
+    return lines;
+}
+
+void CTransferredIndex::Clear()
+{
+    m_entries.clear();
+    m_nEntries = 0;
+}
+
+void CTransferredIndex::Build(const QStringList& keys)
+{
+    Clear();
+    for (const QString& sKey : keys) {
+        const qsizetype nOpen = sKey.lastIndexOf('(');
+        if (nOpen < 0)
+            continue;
+        STime time;
+        if (!ParseTimeRange(sKey, nOpen, sKey.size(), time.n))
+            continue; // a key without a readable time never matches a file
+        m_entries[PathPartUtf8(sKey, nOpen)].push_back(time);
+        ++m_nEntries;
+    }
+}
+
+bool CTransferredIndex::IsAlreadyTransferred(const QString& sPath, const QString& sModifiedTime) const
+{
+    if (m_entries.empty())
+        return false;
+    int file[6];
+    if (!ParseModifiedTime(sModifiedTime, file))
+        return false;
+    const auto it = m_entries.find(PathPartUtf8(sPath, sPath.size()));
+    if (it == m_entries.end())
+        return false;
+    for (const STime& entry : it->second) {
+        bool bCovered = true;
+        for (int i = 0; i < 6 && bCovered; ++i)
+            bCovered = file[i] <= entry.n[i];
+        if (bCovered)
+            return true;
+    }
+    return false;
+}
