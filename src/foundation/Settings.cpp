@@ -1,5 +1,6 @@
 #include "foundation/Settings.h"
 
+#include "foundation/Log.h"
 #include "platform/AutoStart.h"
 #include "platform/SettingsStore.h"
 #include "platform/StandardFolders.h"
@@ -110,16 +111,19 @@ DWORD GetPowerRebootWaitingTimeSecond()
 
 bool IsFirstRunPending()
 {
-    DWORD dwValue = 1;
-    ReadSettingDword(kSettingFirstRun, &dwValue);
-    return dwValue != 0;
+    // Absent: never set up. 1: a wizard was started and not finished. Any other value, or one
+    // that is present but cannot be read as a number, means the setup is done.
+    if (!SettingExists(kSettingFirstRun))
+        return true;
+    DWORD dwValue = 0;
+    return ReadSettingDword(kSettingFirstRun, &dwValue) && dwValue == 1;
 }
 
 bool GetAutoTransfer()
 {
+    // Only 1 switches it on; the page writes 0 or 1, anything else is treated as off.
     DWORD dwValue = 0;
-    ReadSettingDword(kSettingAutoTransfer, &dwValue);
-    return dwValue != 0;
+    return ReadSettingDword(kSettingAutoTransfer, &dwValue) && dwValue == 1;
 }
 
 DWORD GetAutoTransferTime()
@@ -156,12 +160,26 @@ bool WriteAutoStart(const QString& sCommandLine)
         sProgram.chop(static_cast<qsizetype>(qstrlen(kAutoArgument)));
         sArguments = kAutoArgument;
     }
-    return CAutoStartEntry().Write(sProgram, sArguments);
+    // An entry without a program (the program's own path could not be read) would start nothing.
+    if (sProgram.trimmed().isEmpty()) {
+        WriteLog("WriteAutoStart: no program path, the start at logon is not registered.");
+        return false;
+    }
+    const CAutoStartEntry entry;
+    if (!entry.Write(sProgram, sArguments)) {
+        WriteLog("WriteAutoStart: the autostart entry cannot be written.");
+        return false;
+    }
+    return true;
 }
 
 bool DeleteAutoStart()
 {
-    return CAutoStartEntry().Remove();
+    if (!CAutoStartEntry().Remove()) {
+        WriteLog("DeleteAutoStart: the autostart entry cannot be removed.");
+        return false;
+    }
+    return true;
 }
 
 QString AutoStartCommandLine()

@@ -53,8 +53,8 @@ DWORD GetPowerRebootWaitingTimeSecond();
 
 // Readers' views of the other values, each with the default its readers use when the value is
 // absent (the pages have their own display rules, e.g. an absent "AutoTransfer" shows as On).
-bool IsFirstRunPending();        // "FirstRun" absent or 1: the setup wizard starts
-bool GetAutoTransfer();          // absent: off
+bool IsFirstRunPending();        // "FirstRun" absent or 1: the setup wizard starts; any other value: not
+bool GetAutoTransfer();          // on only when stored as 1; absent: off
 DWORD GetAutoTransferTime();     // minutes; absent: 0 for the idle timer
 DWORD GetProgressLevel();        // absent or out of range: Mid
 DWORD GetDevicePowerFrequency(); // absent: 0, no retry

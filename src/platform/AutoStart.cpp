@@ -8,25 +8,40 @@
 #include "platform/StandardFolders.h"
 
 namespace {
-// Quotes a program path for an Exec key: inside double quotes, the characters " ` $ and \ are
-// escaped with a backslash; and each backslash is doubled once more for the string value.
+// Quotes a program path for an Exec key, in the three layers of the desktop entry format:
+// inside double quotes the characters " ` $ and \ are escaped with a backslash; '%' is doubled
+// (a single one would start a field code); and the result is escaped as a string value (each
+// backslash doubled once more, line breaks and tabs written as \n \r \t).
 QString QuoteExecArgument(const QString& sArgument)
 {
     QString sQuoted = "\"";
     for (const QChar c : sArgument) {
         if (c == '"' || c == '`' || c == '$' || c == '\\')
             sQuoted += '\\';
+        if (c == '%')
+            sQuoted += '%';
         sQuoted += c;
     }
     sQuoted += '"';
-    sQuoted.replace("\\", "\\\\");
-    return sQuoted;
+    QString sValue;
+    for (const QChar c : sQuoted) {
+        switch (c.unicode()) {
+        case '\\': sValue += "\\\\"; break;
+        case '\n': sValue += "\\n"; break;
+        case '\r': sValue += "\\r"; break;
+        case '\t': sValue += "\\t"; break;
+        default: sValue += c;
+        }
+    }
+    return sValue;
 }
 } // namespace
 
 QString CAutoStartEntry::DefaultFilePath()
 {
-    return UserConfigHome() + "/autostart/TolvaMusicTransfer.desktop";
+    const QString sConfig = UserConfigHome();
+    // Without a home folder there is no place for the entry (never "/autostart").
+    return sConfig.isEmpty() ? QString() : sConfig + "/autostart/TolvaMusicTransfer.desktop";
 }
 
 CAutoStartEntry::CAutoStartEntry(QString sFilePath) : m_sFilePath(std::move(sFilePath))
@@ -34,12 +49,12 @@ CAutoStartEntry::CAutoStartEntry(QString sFilePath) : m_sFilePath(std::move(sFil
 
 bool CAutoStartEntry::Exists() const
 {
-    return QFileInfo::exists(m_sFilePath);
+    return !m_sFilePath.isEmpty() && QFileInfo::exists(m_sFilePath);
 }
 
 bool CAutoStartEntry::Write(const QString& sProgramPath, const QString& sArguments) const
 {
-    if (!QDir().mkpath(QFileInfo(m_sFilePath).absolutePath()))
+    if (m_sFilePath.isEmpty() || !QDir().mkpath(QFileInfo(m_sFilePath).absolutePath()))
         return false;
     QString sEntry = "[Desktop Entry]\n"
                      "Type=Application\n"

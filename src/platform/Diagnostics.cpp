@@ -6,9 +6,9 @@ namespace {
 std::atomic<DiagnosticSink> g_pSink{nullptr};
 }
 
-void SetDiagnosticSink(DiagnosticSink pSink)
+DiagnosticSink SetDiagnosticSink(DiagnosticSink pSink)
 {
-    g_pSink.store(pSink);
+    return g_pSink.exchange(pSink);
 }
 
 void ReportDiagnostic(const QString& sMessage)

@@ -7,5 +7,6 @@
 // reports are dropped.
 using DiagnosticSink = void (*)(const QString& sMessage);
 
-void SetDiagnosticSink(DiagnosticSink pSink);
+// Installs the sink and returns the one it replaces (so a caller can put it back).
+DiagnosticSink SetDiagnosticSink(DiagnosticSink pSink);
 void ReportDiagnostic(const QString& sMessage);

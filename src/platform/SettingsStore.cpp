@@ -14,6 +14,7 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/Diagnostics.h"
+#include "platform/StandardFolders.h"
 
 namespace {
 
@@ -33,17 +34,37 @@ enum class EFileState
 // Reads the whole file into a JSON object; a missing file is an empty object.
 EFileState LoadFile(const QString& sPath, QJsonObject& root)
 {
-    QFile file(sPath);
-    if (!file.exists())
+    const QFileInfo info(sPath);
+    if (!info.exists())
         return EFileState::MISSING;
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file(sPath);
+    if (info.isDir() || !file.open(QIODevice::ReadOnly))
         return EFileState::UNREADABLE;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return EFileState::UNREADABLE; // a read error is no reason to call the content corrupt
     QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject())
         return EFileState::CORRUPT;
     root = doc.object();
     return EFileState::OK;
+}
+
+// A key whose entry in the file is not an object cannot hold values: the file is damaged.
+bool KeyIsMalformed(const QJsonObject& root, const QString& sKeyPath)
+{
+    return root.contains(sKeyPath) && !root.value(sKeyPath).isObject();
+}
+
+// A name for the damaged file beside it that no earlier set-aside file has taken.
+QString CorruptAsideName(const QString& sPath)
+{
+    const QString sBase = sPath + ".corrupt-" + QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss");
+    QString sAside = sBase;
+    for (int n = 1; QFileInfo::exists(sAside) || QFileInfo(sAside).isSymLink(); ++n)
+        sAside = sBase + "-" + QString::number(n);
+    return sAside;
 }
 
 std::optional<SSettingValue> ValueFromJson(const QJsonValue& json)
@@ -108,16 +129,31 @@ private:
 template <class Modify>
 bool ModifyKey(const QString& sPath, const QString& sKeyPath, Modify modify)
 {
-    if (!QDir().mkpath(QFileInfo(sPath).absolutePath()))
+    if (sPath.isEmpty() || !QDir::isAbsolutePath(sPath)) {
+        ReportDiagnostic("Settings: the settings file cannot be located (no home folder); the value is not saved.");
         return false;
+    }
+    const QString sFolder = QFileInfo(sPath).absolutePath();
+    if (!QDir().mkpath(sFolder)) {
+        ReportDiagnostic("Settings: the settings folder " + sFolder + " cannot be created; the value is not saved.");
+        return false;
+    }
     CFileWriteLock lock(sPath);
-    if (!lock.Locked())
+    if (!lock.Locked()) {
+        ReportDiagnostic("Settings: the settings folder " + sFolder + " is not writable; the value is not saved.");
         return false;
+    }
     QJsonObject root;
-    switch (LoadFile(sPath, root)) {
-    case EFileState::UNREADABLE: return false;
+    EFileState eState = LoadFile(sPath, root);
+    if (eState == EFileState::OK && KeyIsMalformed(root, sKeyPath))
+        eState = EFileState::CORRUPT;
+    switch (eState) {
+    case EFileState::UNREADABLE:
+        // Replacing a file we cannot read could destroy the user's values: leave it alone.
+        ReportDiagnostic("Settings: the settings file " + sPath + " cannot be read; the value is not saved.");
+        return false;
     case EFileState::CORRUPT: {
-        const QString sAside = sPath + ".corrupt-" + QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss");
+        const QString sAside = CorruptAsideName(sPath);
         if (!QFile::rename(sPath, sAside)) {
             ReportDiagnostic("Settings: the settings file " + sPath + " is corrupt and cannot be set aside.");
             return false;
@@ -149,9 +185,9 @@ CSettingsStore::CSettingsStore(QString sFilePath, QString sKeyPath)
 
 QString CSettingsStore::DefaultFilePath()
 {
-    QString sConfig = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (sConfig.isEmpty() || !QDir::isAbsolutePath(sConfig))
-        sConfig = QDir::homePath() + "/.config";
+    const QString sConfig = UserConfigHome();
+    if (sConfig.isEmpty())
+        return QString(); // no home folder: reads give "absent", writes are refused
     return sConfig + "/Brenvik Corporation/TolvaMusicTransfer.conf";
 }
 
@@ -173,7 +209,17 @@ std::optional<SSettingValue> CSettingsStore::Read(const QString& sName) const
         return std::nullopt;
     case EFileState::MISSING: return std::nullopt;
     }
-    return ValueFromJson(root.value(m_sKeyPath).toObject().value(sName));
+    if (KeyIsMalformed(root, m_sKeyPath)) {
+        ReportDiagnostic("Settings: the settings file " + m_sFilePath + " is damaged; its values read as absent.");
+        return std::nullopt;
+    }
+    const QJsonObject key = root.value(m_sKeyPath).toObject();
+    if (!key.contains(sName))
+        return std::nullopt;
+    std::optional<SSettingValue> value = ValueFromJson(key.value(sName));
+    if (!value)
+        ReportDiagnostic("Settings: the value " + sName + " in " + m_sFilePath + " is malformed; it reads as absent.");
+    return value;
 }
 
 bool CSettingsStore::Write(const QString& sName, const SSettingValue& value) const

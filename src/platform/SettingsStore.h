@@ -24,6 +24,9 @@ struct SSettingValue
 // read sees the last write of any thread or process. Writes lock the file against other writers,
 // then replace it atomically. A file that cannot be parsed reads as "every value absent" and is
 // renamed aside (".corrupt-<time>") on the next write, so the user's file is never silently lost.
+// A file that exists but cannot be read (a folder in its place, a read error) also reads as
+// absent, but is never replaced: writes fail until it is readable again. Every such outcome is
+// reported through ReportDiagnostic (the diagnostic log).
 class CSettingsStore
 {
 public:

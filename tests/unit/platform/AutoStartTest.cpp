@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "platform/AutoStart.h"
+#include "support/TestHome.h"
+
+namespace {
+
+// What a desktop session makes of an Exec value: undo the string escapes (\\ \n \t \r \s),
+// then split into arguments, honouring double quotes and the backslash escapes inside them,
+// turn %% into % and drop field codes (%f, %u, ...), as a launcher without files does. Written
+// from the desktop entry format, independently of the writer.
+QStringList ArgumentsOfExec(const QString& sValue)
+{
+    QString sUnescaped;
+    for (qsizetype i = 0; i < sValue.size(); ++i) {
+        if (sValue[i] == '\\' && i + 1 < sValue.size()) {
+            const QChar c = sValue[++i];
+            sUnescaped += c == 'n'   ? QChar('\n')
+                          : c == 't' ? QChar('\t')
+                          : c == 'r' ? QChar('\r')
+                          : c == 's' ? QChar(' ')
+                                     : c;
+        } else {
+            sUnescaped += sValue[i];
+        }
+    }
+    QStringList arguments;
+    QString sCurrent;
+    bool bInQuotes = false;
+    bool bHaveArgument = false;
+    for (qsizetype i = 0; i < sUnescaped.size(); ++i) {
+        const QChar c = sUnescaped[i];
+        if (bInQuotes) {
+            if (c == '"') {
+                bInQuotes = false;
+            } else if (c == '\\' && i + 1 < sUnescaped.size() && QString("\"`$\\").contains(sUnescaped[i + 1])) {
+                sCurrent += sUnescaped[++i];
+            } else if (c == '%' && i + 1 < sUnescaped.size()) {
+                if (sUnescaped[++i] == '%')
+                    sCurrent += '%'; // any other %X is a field code, which a launcher replaces
+            } else {
+                sCurrent += c;
+            }
+        } else if (c == '"') {
+            bInQuotes = true;
+            bHaveArgument = true;
+        } else if (c == ' ') {
+            if (bHaveArgument)
+                arguments << sCurrent;
+            sCurrent.clear();
+            bHaveArgument = false;
+        } else if (c == '%' && i + 1 < sUnescaped.size()) {
+            if (sUnescaped[++i] == '%') {
+                sCurrent += '%';
+                bHaveArgument = true;
+            }
+        } else {
+            sCurrent += c;
+            bHaveArgument = true;
+        }
+    }
+    if (bHaveArgument)
+        arguments << sCurrent;
+    return arguments;
+}
+
+} // namespace
+
+TEST(AutoStartEntry, WritesADesktopEntryWithTheQuotedProgramAndRemovesIt)
+{
+    QTemporaryDir dir;
+    const CAutoStartEntry entry(dir.path() + "/autostart/TolvaMusicTransfer.desktop");
+    EXPECT_FALSE(entry.Exists());
+    EXPECT_EQ(entry.ExecLine(), QString());
+    ASSERT_TRUE(entry.Write("/usr/bin/tolva-music-transfer", " -auto"));
+    EXPECT_TRUE(entry.Exists());
+    EXPECT_EQ(entry.ExecLine(), "\"/usr/bin/tolva-music-transfer\" -auto");
+    const QByteArray content = ReadTestFile(dir.path() + "/autostart/TolvaMusicTransfer.desktop");
+    EXPECT_TRUE(content.startsWith("[Desktop Entry]\n"));
+    EXPECT_TRUE(content.contains("\nType=Application\n"));
+    EXPECT_TRUE(entry.Remove());
+    EXPECT_FALSE(entry.Exists());
+}
+
+TEST(AutoStartEntry, AnyProgramPathComesBackAsTheFirstArgument)
+{
+    QTemporaryDir dir;
+    const CAutoStartEntry entry(dir.path() + "/TolvaMusicTransfer.desktop");
+    const QString paths[] = {
+        "/opt/My Programs/tolva",
+        "/home/ann/\"quoted\" dir/tolva",
+        "/home/ann/back\\slash/tolva",
+        "/home/ann/$HOME and `cmd`/tolva",
+        "/home/ann/100% sure/tolva %f",
+        QString::fromUtf8("/home/\u00e5sa/\u97f3\u697d/tolva"),
+        "/home/ann/tab\there/line\nbreak/tolva",
+    };
+    for (const QString& sPath : paths) {
+        SCOPED_TRACE(sPath.toStdString());
+        ASSERT_TRUE(entry.Write(sPath, " -auto"));
+        const QString sExec = entry.ExecLine();
+        EXPECT_FALSE(sExec.contains('\n')) << "one Exec line whatever the path holds";
+        EXPECT_EQ(ArgumentsOfExec(sExec), QStringList({sPath, "-auto"})) << sExec.toStdString();
+    }
+}
+
+TEST(AutoStartEntry, DefaultPlaceIsTheUsersAutostartFolder)
+{
+    CTestHome home;
+    EXPECT_EQ(CAutoStartEntry::DefaultFilePath(), home.Path(".config/autostart/TolvaMusicTransfer.desktop"));
+}
