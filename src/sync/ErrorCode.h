@@ -70,7 +70,7 @@ constexpr unsigned FileResultStringId(eErrorCode eResult, bool bDeviceRemoved)
     switch (eResult) {
     case EC_OK: return 0;
     case EC_DEVICE_FULL: return IDS_DEVICE_FULL;
-    case EC_CANCELLED: return bDeviceRemoved ? IDS_DEVICE_NOT_CONNECTED : 0;
+    case EC_CANCELLED: return bDeviceRemoved ? static_cast<unsigned>(IDS_DEVICE_NOT_CONNECTED) : 0u;
     case EC_SOURCE_MISSING: return IDS_SOURCE_NOT_FOUND;
     case EC_DENIED_DEVICE_LOST:
     case EC_DEVICE_LOST: return IDS_DEVICE_NOT_CONNECTED;
