@@ -2,6 +2,7 @@
 
 #include <QUrl>
 
+#include "foundation/Log.h"
 #include "foundation/Settings.h"
 #include "platform/ShareFileSystem.h"
 #include "platform/StandardFolders.h"
@@ -26,6 +27,17 @@ bool IsNameUnsafe(QChar c)
     }
 }
 
+// Length of "\\host\share" at the start of a share path (the whole path when it has no
+// folder below the share).
+qsizetype ShareRootLength(const QString& sPath)
+{
+    const qsizetype nHostEnd = sPath.indexOf('\\', 2);
+    if (nHostEnd < 0)
+        return sPath.size();
+    const qsizetype nShareEnd = sPath.indexOf('\\', nHostEnd + 1);
+    return nShareEnd < 0 ? sPath.size() : nShareEnd;
+}
+
 QString ReplaceUnsafe(QString s)
 {
     for (QChar& c : s) {
@@ -44,7 +56,11 @@ QString AppDataFolder()
 
 bool CreateAppDataFolder()
 {
-    return CreateDirectoryTree(AppDataFolder());
+    const QString sFolder = AppDataFolder();
+    if (CreateDirectoryTree(sFolder))
+        return true;
+    WriteLog("CreateAppDataFolder: the application data folder " + sFolder + " cannot be created.");
+    return false;
 }
 
 QString DeviceFolder(const QString& sUuid)
@@ -63,7 +79,11 @@ QString CurrentDeviceFolder()
 
 bool CreateDeviceFolder(const QString& sUuid)
 {
-    return CreateDirectoryTree(DeviceFolder(sUuid));
+    const QString sFolder = DeviceFolder(sUuid);
+    if (CreateDirectoryTree(sFolder))
+        return true;
+    WriteLog("CreateDeviceFolder: the device folder " + sFolder + " cannot be created.");
+    return false;
 }
 
 QString InternalSharePath(const QString& sIp)
@@ -80,6 +100,8 @@ QString ToLongPath(const QString& sPath)
 {
     if (sPath.startsWith('/'))
         return sPath; // native paths have no long form
+    if (sPath.startsWith(QLatin1String("\\\\?\\")))
+        return sPath; // already in the long form; prefixing again would break it
     if (!sPath.startsWith(QLatin1String("\\\\")))
         return "\\\\?\\" + sPath;
     QString sCollapsed = sPath;
@@ -92,6 +114,11 @@ QString FixName(const QString& sName)
     const qsizetype nDot = sName.lastIndexOf('.');
     if (nDot < 0)
         return ReplaceUnsafe(sName);
+    // "." alone would name the folder it is in (a device folder would be the whole application
+    // data folder); every other input comes out with at most one '.' after a non-empty base or
+    // as "_." and so is never "." or "..".
+    if (sName == QLatin1String("."))
+        return QStringLiteral("_");
     return ReplaceUnsafe(sName.left(nDot)) + "." + ReplaceUnsafe(sName.mid(nDot + 1));
 }
 
@@ -138,12 +165,24 @@ bool CreateDirectoryTree(const QString& sPath)
 
 bool CreateDirectoryTreeOn(IShareFileSystem& fs, const QString& sPath)
 {
+    if (IsSharePath(sPath)) {
+        // A share's root ("\\host\share") is reached, never made: a missing root is a share
+        // (or disk) that is not there, and making a folder for it would hide that.
+        QString sTrimmed = sPath;
+        while (sTrimmed.endsWith('\\'))
+            sTrimmed.chop(1);
+        if (sTrimmed.size() <= ShareRootLength(sTrimmed))
+            return fs.PathExists(sTrimmed);
+    }
     const DWORD dwFirst = fs.CreateFolder(sPath);
     if (dwFirst == ERROR_SUCCESS || dwFirst == ERROR_ALREADY_EXISTS)
         return true;
-    const QChar separator = IsSharePath(sPath) ? '\\' : '/';
-    const qsizetype nLast = sPath.lastIndexOf(separator);
+    const bool bShare = IsSharePath(sPath);
+    const qsizetype nLast = sPath.lastIndexOf(bShare ? '\\' : '/');
     if (nLast < 0)
+        return false;
+    // Never above a share's root: the parent of "\\host" would be a local folder named "\".
+    if (bShare && nLast < ShareRootLength(sPath))
         return false;
     if (!CreateDirectoryTreeOn(fs, sPath.left(nLast)))
         return false;
@@ -172,7 +211,9 @@ QString MyMusicFolder()
 
 bool CrackUrl(const QString& sUrl, SUrlParts* pParts)
 {
-    const QUrl url(sUrl, QUrl::StrictMode);
+    // Tolerant parsing escapes what may not stand in a URL (a blank in an icon's path) instead of
+    // refusing it, as the escaping splitter of the device side does.
+    const QUrl url(sUrl, QUrl::TolerantMode);
     if (!url.isValid() || url.host().isEmpty() || !pParts)
         return false;
     const QString sScheme = url.scheme().toLower();

@@ -14,6 +14,7 @@
 #include "foundation/MessageIds.h"
 #include "foundation/Paths.h"
 #include "platform/WindowMessages.h"
+#include "support/QtPrinters.h"
 #include "support/TestHome.h"
 
 namespace {

@@ -13,6 +13,7 @@
 #include "platform/AutoStart.h"
 #include "platform/SettingsStore.h"
 #include "platform/StandardFolders.h"
+#include "support/QtPrinters.h"
 #include "support/TestHome.h"
 
 namespace {

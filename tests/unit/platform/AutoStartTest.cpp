@@ -4,6 +4,7 @@
 #include <QTemporaryDir>
 
 #include "platform/AutoStart.h"
+#include "support/QtPrinters.h"
 #include "support/TestHome.h"
 
 namespace {

@@ -11,6 +11,7 @@
 
 #include "platform/Diagnostics.h"
 #include "platform/SettingsStore.h"
+#include "support/QtPrinters.h"
 #include "support/TestHome.h"
 
 namespace {
