@@ -1,5 +1,7 @@
 #include "device/DeviceWebApi.h"
 
+#include <algorithm>
+
 #include "device/DeviceInfo.h"
 #include "device/HttpClient.h"
 #include "foundation/Log.h"
@@ -139,12 +141,15 @@ void PowerCheckProc(const SPowerCheckRequest& request, CEvent& eShutdown)
         SetPowerStateToDatabase(request.sBaseUrl);
         WriteLog("Set device to database state ");
         // The player needs time to start its database; a cancelled transfer does not wait for it.
-        const DWORD nSeconds = GetPowerRebootWaitingTimeSecond();
+        const std::int64_t nDeadlineMs =
+            Clock().NowMs() + static_cast<std::int64_t>(GetPowerRebootWaitingTimeSecond()) * kWakeWaitStepMs;
         bool bShutdown = false;
-        for (DWORD n = 0; n < nSeconds; ++n) {
-            if (pListener && pListener->IsTransferStopRequested())
+        for (;;) {
+            const std::int64_t nLeftMs = nDeadlineMs - Clock().NowMs();
+            if (nLeftMs <= 0 || (pListener && pListener->IsTransferStopRequested()))
                 break;
-            if (Clock().WaitFor(eShutdown, kWakeWaitStepMs)) {
+            // One second at a time, so a stop request ends the wait within a second.
+            if (Clock().WaitFor(eShutdown, std::min(nLeftMs, kWakeWaitStepMs))) {
                 bShutdown = true;
                 break;
             }
