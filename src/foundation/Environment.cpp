@@ -34,10 +34,14 @@ bool IsVista()
 
 bool IsGuestUser()
 {
+    return IsGuestAccount(CurrentUserAccount());
+}
+
+bool IsGuestAccount(const SUserAccount& account)
+{
     // A guest here is an account named "guest" or "guest-*" (the session greeters' guest
     // accounts), or one in a group named "guest" or "guests". An account the program cannot
     // read counts as a guest.
-    const SUserAccount account = CurrentUserAccount();
     if (!account.bReadable) {
         WriteLogF("   getpwuid_r failed:   return  = %u   is  not defined", static_cast<unsigned>(account.nError));
         WriteLog("can't get username ");
@@ -80,10 +84,10 @@ unsigned MapLanguageId(unsigned nLanguageId)
 
 unsigned MapUiLanguage()
 {
-    // The user's UI language is the first preferred language the system knows an id for.
+    // The user lists preferred languages in order; the first one the program has texts for wins.
     for (const QString& sName : UserUiLanguageNames()) {
-        if (const unsigned nId = LanguageIdOfLocaleName(sName))
-            return MapLanguageId(nId);
+        if (const unsigned nId = MapLanguageId(LanguageIdOfLocaleName(sName)))
+            return nId;
     }
     return LANG_ID_NONE;
 }

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "platform/SystemInfo.h"
+
 // Questions about the system and the user asked at start-up and a few later points. No state:
 // each call asks the system afresh.
 
@@ -36,12 +38,14 @@ bool IsVista();
 
 // The signed-in user is a guest (every step is logged).
 bool IsGuestUser();
+// The guest test on a given account, as IsGuestUser applies it to the signed-in one.
+bool IsGuestAccount(const SUserAccount& account);
 
 // A language identifier mapped to the program's languages: 1031, 1036, 1041, 2052 and 3082 as
 // they are, 1033 → 2057, 1034 → 3082, anything else → 0.
 unsigned MapLanguageId(unsigned nLanguageId);
-// The mapping of the user's UI language (the first of the preferred languages that maps), and of
-// the user's locale.
+// The mapping of the user's UI language (the first of the preferred languages that maps to one of
+// the six), and of the user's locale.
 unsigned MapUiLanguage();
 unsigned MapLocaleLanguage();
 // MapUiLanguage, else MapLocaleLanguage, else 2057.

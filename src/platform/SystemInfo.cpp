@@ -23,10 +23,12 @@ QString FirstSetVariable(std::initializer_list<const char*> names)
 QStringList UserUiLanguageNames()
 {
     QStringList names;
-    // LANGUAGE is honoured only when the locale itself is not "C", as gettext does.
+    // LANGUAGE is honoured only when the locale itself is not "C" (unset, "C", "C.UTF-8",
+    // "POSIX"), as gettext does.
     const QString sLocale = FirstSetVariable({"LC_ALL", "LC_MESSAGES", "LANG"});
     const QString sLanguage = qEnvironmentVariable("LANGUAGE");
-    if (!sLanguage.isEmpty() && sLocale != "C" && sLocale != "POSIX") {
+    const bool bCLocale = sLocale.isEmpty() || sLocale == "C" || sLocale.startsWith("C.") || sLocale == "POSIX";
+    if (!sLanguage.isEmpty() && !bCLocale) {
         for (const QString& sName : sLanguage.split(':', Qt::SkipEmptyParts))
             names << sName;
     }
