@@ -349,14 +349,15 @@ void CContentsManager::GetAllFilesPath(std::vector<SFoundFile>* pFiles)
             WriteLog("GetAllFilesPath: The sync source folders' path are valid!");
             continue;
         }
-        QString sFolder = ListLineText(sLine);
-        if (sFolder.endsWith('/') || sFolder.endsWith('\\'))
-            sFolder.chop(1);
-        if (!sFolder.startsWith('/') && !sFolder.isEmpty() && !IsSharePath(sFolder)) {
-            // A relative path would be walked from wherever the program happens to run.
-            WriteLog("GetAllFilesPath: not an absolute folder, skipped: " + sFolder);
+        const QString sText = ListLineText(sLine);
+        if (!sText.startsWith('/') && !IsSharePath(sText)) {
+            // An empty or relative folder would be walked from wherever the program happens to run.
+            WriteLog("GetAllFilesPath: not an absolute folder, skipped: " + sText);
             continue;
         }
+        QString sFolder = sText;
+        if (sFolder.endsWith('/') || sFolder.endsWith('\\'))
+            sFolder.chop(1);
         std::vector<SFoundFile> found;
         EnumerateFiles(sFolder, &found);
         if (m_bStop) {
