@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+
+#include "cli/CliApp.h"
+#include "cli/CliSupport.h"
+#include "foundation/Paths.h"
+#include "foundation/Settings.h"
+#include "platform/SettingsStore.h"
+#include "support/TestHome.h"
+#include "sync/DeviceLists.h"
+#include "sync/TransferHistory.h"
+
+namespace {
+
+// Captures what a command writes and answers its questions.
+class CBufferIo final : public ICliIo
+{
+public:
+    void Out(const QString& sText) override { sOut += sText; }
+    void Err(const QString& sText) override { sErr += sText; }
+    QString ReadLine() override { return answers.isEmpty() ? QString() : answers.takeFirst(); }
+    bool IsTerminal() const override { return false; }
+
+    QString sOut;
+    QString sErr;
+    QStringList answers;
+};
+
+const char* const kUuid = "uuid:4a1d0c3e-0000-1000-8000-00a0de000001";
+
+class CliCommands : public ::testing::Test
+{
+protected:
+    int Run(const QStringList& arguments)
+    {
+        io = CBufferIo();
+        return RunTolva(arguments, io);
+    }
+    void SelectPlayer()
+    {
+        ASSERT_TRUE(SetCurrentDevId(kUuid));
+        ASSERT_TRUE(SetCurrentDevIP("127.0.0.2"));
+    }
+    QString MakeFolder(const QString& sName)
+    {
+        const QString sPath = home.Path(sName);
+        EXPECT_TRUE(QDir().mkpath(sPath));
+        return sPath;
+    }
+
+    CTestHome home;
+    CBufferIo io;
+};
+
+} // namespace
+
+TEST_F(CliCommands, UsageErrorsGiveOneMessageAndExitTwo)
+{
+    EXPECT_EQ(Run({}), CLI_EXIT_USAGE);
+    EXPECT_EQ(Run({"bogus"}), CLI_EXIT_USAGE);
+    EXPECT_TRUE(io.sErr.contains("bogus"));
+    EXPECT_EQ(Run({"--frobnicate"}), CLI_EXIT_USAGE);
+    EXPECT_EQ(Run({"folders", "--recursive"}), CLI_EXIT_USAGE);
+    EXPECT_TRUE(io.sErr.contains("--recursive"));
+    EXPECT_EQ(Run({"folders", "add"}), CLI_EXIT_USAGE);
+    EXPECT_EQ(Run({"folders", "add", "a", "b"}), CLI_EXIT_USAGE);
+    EXPECT_EQ(Run({"history", "--limit"}), CLI_EXIT_USAGE);
+    EXPECT_EQ(Run({"history", "--limit", "many"}), CLI_EXIT_INVALID_INPUT);
+    EXPECT_EQ(Run({"types", "shuffle"}), CLI_EXIT_USAGE);
+    EXPECT_EQ(Run({"--version"}), CLI_EXIT_OK);
+    EXPECT_TRUE(io.sOut.startsWith("tolva "));
+    EXPECT_EQ(Run({"folders", "--help"}), CLI_EXIT_OK);
+    EXPECT_TRUE(io.sOut.contains("100"));
+    EXPECT_FALSE(QFile::exists(CSettingsStore::DefaultFilePath())) << "bad usage must change nothing";
+}
+
+TEST_F(CliCommands, NoPlayerSelectedAndUnreadableSettingsAreRefused)
+{
+    EXPECT_EQ(Run({"folders"}), CLI_EXIT_NO_PLAYER);
+    EXPECT_FALSE(io.sErr.isEmpty());
+
+    WriteTestFile(CSettingsStore::DefaultFilePath(), QByteArray("\x8f\x01{{not settings", 16));
+    const QString sFolder = MakeFolder("Music");
+    EXPECT_EQ(Run({"folders", "add", sFolder}), CLI_EXIT_UNREADABLE);
+    EXPECT_TRUE(io.sErr.contains(CSettingsStore::DefaultFilePath()));
+    EXPECT_EQ(ReadTestFile(CSettingsStore::DefaultFilePath()), QByteArray("\x8f\x01{{not settings", 16))
+        << "the unreadable file stays as it is";
+}
+
+TEST_F(CliCommands, FoldersFollowTheListRules)
+{
+    SelectPlayer();
+    const QString sMusic = MakeFolder("Music");
+    const QString sInner = MakeFolder("Music/Rock");
+
+    EXPECT_EQ(Run({"folders", "add", home.Path("missing")}), CLI_EXIT_INVALID_INPUT);
+    EXPECT_TRUE(ReadListFile(kUuid, kSyncFolderListName).isEmpty());
+
+    EXPECT_EQ(Run({"folders", "add", sMusic}), CLI_EXIT_OK);
+    EXPECT_EQ(Run({"folders", "add", sInner + "/"}), CLI_EXIT_OK) << "nested folders are accepted";
+    EXPECT_EQ(Run({"folders", "add", sMusic + "/./"}), CLI_EXIT_OK);
+    EXPECT_EQ(ReadListFile(kUuid, kSyncFolderListName), QStringList({sMusic + "/|1", sInner + "/|1"}))
+        << "each folder once, stored with its trailing separator";
+    EXPECT_EQ(ReadTestFile(DeviceFolder(kUuid) + kSyncFolderListName),
+              (sMusic + "/|1\r\n" + sInner + "/|1\r\n").toUtf8());
+
+    EXPECT_EQ(Run({"folders", "untick", sInner}), CLI_EXIT_OK);
+    EXPECT_EQ(Run({"folders", "remove", sMusic}), CLI_EXIT_OK);
+    EXPECT_EQ(ReadListFile(kUuid, kSyncFolderListName), QStringList({sInner + "/|0"}));
+    EXPECT_EQ(Run({"folders", "remove", sMusic}), CLI_EXIT_INVALID_INPUT);
+
+    EXPECT_EQ(Run({"folders"}), CLI_EXIT_OK);
+    EXPECT_EQ(io.sOut, "[ ] " + sInner + "/\n");
+}
+
+TEST_F(CliCommands, TheHundredAndFirstFolderIsRefused)
+{
+    SelectPlayer();
+    QStringList entries;
+    for (int i = 0; i < 100; ++i)
+        entries << QString("%1/f%2/|1").arg(home.Root()).arg(i);
+    ASSERT_TRUE(SaveListFile(kUuid, kSyncFolderListName, entries));
+    EXPECT_EQ(Run({"folders", "add", MakeFolder("extra")}), CLI_EXIT_INVALID_INPUT);
+    EXPECT_TRUE(io.sErr.contains("over 100"));
+    EXPECT_EQ(ReadListFile(kUuid, kSyncFolderListName).size(), 100);
+}
+
+TEST_F(CliCommands, TypesAreTickedOnlyAmongThoseThePlayerReported)
+{
+    SelectPlayer();
+    EXPECT_EQ(Run({"types", "tick", "flac"}), CLI_EXIT_INVALID_INPUT) << "no types reported yet";
+    ASSERT_TRUE(SaveListFile(kUuid, kCapabilityListName, {"mp3|0", "flac|0", "wav|1"}));
+    EXPECT_EQ(Run({"types", "tick", ".FLAC", "mp3"}), CLI_EXIT_OK);
+    EXPECT_EQ(ReadListFile(kUuid, kCapabilityListName), QStringList({"mp3|1", "flac|1", "wav|1"}));
+    EXPECT_EQ(Run({"types", "untick", "wav", "ogg"}), CLI_EXIT_INVALID_INPUT);
+    EXPECT_EQ(ReadListFile(kUuid, kCapabilityListName), QStringList({"mp3|1", "flac|1", "wav|1"}))
+        << "an unknown type leaves the list unchanged";
+    EXPECT_EQ(Run({"types", "untick", "all"}), CLI_EXIT_OK);
+    EXPECT_EQ(ReadListFile(kUuid, kCapabilityListName), QStringList({"mp3|0", "flac|0", "wav|0"}));
+}
+
+TEST_F(CliCommands, HistoryIsShownAndClearedOnlyWhenConfirmed)
+{
+    SelectPlayer();
+    EXPECT_EQ(Run({"history"}), CLI_EXIT_OK);
+    EXPECT_FALSE(QFile::exists(HistoryPathFor(kUuid))) << "showing the history creates nothing";
+
+    const QString sLine = MakeHistoryLine("/home/ann/Music/a | b.mp3", "(2014-03-07 09:05:02)", "Living Room",
+                                          "Tolva_Internal", "OK", QDateTime(QDate(2014, 3, 8), QTime(10, 11, 12)));
+    ASSERT_TRUE(AppendHistory(sLine + "\r\n", kUuid));
+    EXPECT_EQ(Run({"history"}), CLI_EXIT_OK);
+    EXPECT_EQ(io.sOut, "2014-03-08 10:11:12  OK  /home/ann/Music/a | b.mp3\n");
+
+    io.answers.clear();
+    EXPECT_EQ(Run({"history", "clear"}), CLI_EXIT_FAILED) << "no answer means no";
+    EXPECT_FALSE(ReadTestFile(HistoryPathFor(kUuid)).isEmpty());
+    io = CBufferIo();
+    io.answers = QStringList{"y"};
+    EXPECT_EQ(RunTolva({"history", "clear"}, io), CLI_EXIT_OK);
+    EXPECT_TRUE(ReadTestFile(HistoryPathFor(kUuid)).isEmpty());
+    ASSERT_TRUE(AppendHistory(sLine + "\r\n", kUuid));
+    EXPECT_EQ(Run({"history", "clear", "--yes"}), CLI_EXIT_OK);
+    EXPECT_TRUE(ReadTestFile(HistoryPathFor(kUuid)).isEmpty());
+}
+
+TEST(CliArguments, IpAddressesAreFourNumbersUpTo255)
+{
+    CBufferIo io;
+    QString sIp;
+    EXPECT_TRUE(ParseCliIpAddress(io, "127.0.0.2", &sIp));
+    EXPECT_EQ(sIp, "127.0.0.2");
+    for (const char* pszBad : {"127.0.0", "127.0.0.256", "a.b.c.d", "127.0.0.-1", "1.2.3.4.5", "", "127..0.1"}) {
+        EXPECT_FALSE(ParseCliIpAddress(io, pszBad, &sIp)) << pszBad;
+    }
+}
