@@ -1,0 +1,167 @@
+#include "sync/CopyToShare.h"
+
+#include "foundation/Log.h"
+#include "foundation/Paths.h"
+#include "foundation/Settings.h"
+
+CCopyToShare::CCopyToShare(STransferRun& run, ITransferControl& control, IShareFileSystem& fs)
+    : m_run(run), m_control(control), m_fs(fs), m_buffer(kBlockSize)
+{}
+
+QString CCopyToShare::ShareRootFor(const STransferRun& run)
+{
+    const bool bExternal =
+        run.dwPosition == SAVE_POSITION_EXTERNAL || (run.dwPosition == SAVE_POSITION_AUTO && run.bSwitchedToExternal);
+    return bExternal ? ExternalSharePath(run.sDeviceIp) : InternalSharePath(run.sDeviceIp);
+}
+
+QString CCopyToShare::ShareNameFor(const STransferRun& run)
+{
+    const bool bExternal =
+        run.dwPosition == SAVE_POSITION_EXTERNAL || (run.dwPosition == SAVE_POSITION_AUTO && run.bSwitchedToExternal);
+    return QString::fromLatin1(bExternal ? kExternalShareName : kInternalShareName);
+}
+
+QString CCopyToShare::SourcePathForOpen(const QString& sSourcePath)
+{
+    if (!sSourcePath.startsWith(QLatin1String("\\\\")))
+        return sSourcePath;
+    QString sRest = sSourcePath.mid(2);
+    while (sRest.contains(QLatin1String("\\\\")))
+        sRest.replace(QLatin1String("\\\\"), QLatin1String("\\"));
+    return "\\\\" + sRest;
+}
+
+QString CCopyToShare::CleanTargetPath(const QString& sTargetPath)
+{
+    QString sPath = sTargetPath;
+    while (sPath.contains(QLatin1String("\\\\")))
+        sPath.replace(QLatin1String("\\\\"), QLatin1String("\\"));
+    return sPath;
+}
+
+bool CCopyToShare::WaitForDeviceOffline()
+{
+    m_run.nOfflineWait = 0;
+    do {
+        m_control.Pause(1000);
+        if (m_control.IsDeviceRemoved())
+            return true;
+        ++m_run.nOfflineWait;
+    } while (!m_control.IsStopRequested() && m_run.nOfflineWait < kOfflineWaitSeconds);
+    return false;
+}
+
+QString CCopyToShare::PrepareTargetFolder(const QString& sRelativePath)
+{
+    // The share paths keep their long form implicitly: the share layer takes paths of any length.
+    QString sTargetFolder = ShareRootFor(m_run);
+    const QStringList parts = sRelativePath.split('\\');
+    // Every part but the last is a folder; the last is the file name.
+    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
+        if (parts[i].isEmpty())
+            continue;
+        sTargetFolder += "\\" + parts[i];
+        if (m_fs.PathExists(sTargetFolder))
+            continue;
+        if (!CreateDirectoryTreeOn(m_fs, sTargetFolder)) {
+            WriteLog("HandleContent: Create target folder to device fail!");
+            m_run.eResult = WaitForDeviceOffline() ? EC_DEVICE_LOST : EC_TARGET_ERROR;
+            break;
+        }
+    }
+    return sTargetFolder + "\\";
+}
+
+void CCopyToShare::HandleContent(const CContent& content)
+{
+    for (int nAttempt = 0; nAttempt < kAttempts; ++nAttempt) {
+        if (m_control.IsStopRequested()) {
+            m_run.eResult = EC_CANCELLED;
+            break;
+        }
+        m_control.Pause(nAttempt == 0 ? kFirstAttemptPauseMs : kRetryPauseMs);
+        m_run.eResult = EC_OK;
+        const QString sRelativePath = CleanTargetPath(content.m_sTargetPath);
+        // Folders are created again on every attempt: a failure may have been passing.
+        const QString sTargetFolder = PrepareTargetFolder(sRelativePath);
+        if (m_run.nDone == 0)
+            m_control.ShowProgress(0, m_run.nTotal);
+        CopyToDevice(SourcePathForOpen(content.m_sSourcePath), content, sTargetFolder);
+        if (m_run.eResult == EC_ACCESS_DENIED || m_run.eResult == EC_TARGET_ERROR || m_run.eResult == EC_FILE_FAILED) {
+            WriteLogF("transfer manager: transfer finished , temp errcode = %u  , this is  %u times ",
+                      static_cast<unsigned>(m_run.eResult), static_cast<unsigned>(nAttempt));
+            continue;
+        }
+        break;
+    }
+    ++m_run.nDone;
+    m_control.ShowProgress(m_run.nDone, m_run.nTotal);
+}
+
+eErrorCode CCopyToShare::WriteErrorCode(DWORD dwError)
+{
+    if (dwError == ERROR_DISK_FULL || dwError == ERROR_HANDLE_DISK_FULL)
+        return EC_DEVICE_FULL;
+    const bool bDenied = dwError == ERROR_ACCESS_DENIED;
+    if (WaitForDeviceOffline())
+        return bDenied ? EC_DENIED_DEVICE_LOST : EC_DEVICE_LOST;
+    return bDenied ? EC_ACCESS_DENIED : EC_TARGET_ERROR;
+}
+
+void CCopyToShare::CopyToDevice(const QString& sSourcePath, const CContent& content, const QString& sTargetFolder)
+{
+    if (!m_fs.PathExists(sSourcePath)) {
+        m_run.eResult = EC_SOURCE_MISSING;
+        return;
+    }
+    DWORD dwError = ERROR_SUCCESS;
+    std::unique_ptr<IShareReadFile> pSource = m_fs.OpenForRead(sSourcePath, &dwError);
+    if (!pSource) {
+        m_run.eResult = EC_FILE_FAILED;
+        return;
+    }
+    const QString sTargetFile = sTargetFolder + FileNameOf(content.m_sTargetPath);
+    std::unique_ptr<IShareWriteFile> pTarget = m_fs.CreateFile(sTargetFile, &dwError);
+    if (!pTarget) {
+        pSource.reset();
+        m_run.eResult = WaitForDeviceOffline() ? EC_DEVICE_LOST : EC_FILE_FAILED;
+        return;
+    }
+
+    bool bFailed = false;
+    for (;;) {
+        std::size_t nRead = 0;
+        if (pSource->Read(m_buffer.data(), m_buffer.size(), &nRead) != ERROR_SUCCESS) {
+            // A source that breaks off mid-way must not leave a shortened file counted as copied.
+            m_run.eResult = EC_FILE_FAILED;
+            bFailed = true;
+            break;
+        }
+        if (nRead == 0)
+            break;
+        if (m_control.IsStopRequested()) {
+            m_run.eResult = EC_CANCELLED;
+            bFailed = true;
+            break;
+        }
+        dwError = pTarget->Write(m_buffer.data(), nRead);
+        if (dwError != ERROR_SUCCESS) {
+            m_run.eResult = WriteErrorCode(dwError);
+            bFailed = true;
+            break;
+        }
+    }
+    // A write error that surfaces only when the file is closed (buffered network writes, a full
+    // disk noticed late) is a write error like any other.
+    dwError = pTarget->Close();
+    if (!bFailed && dwError != ERROR_SUCCESS) {
+        m_run.eResult = WriteErrorCode(dwError);
+        bFailed = true;
+    }
+    pTarget.reset();
+    if (bFailed)
+        m_fs.DeleteFile(sTargetFile);
+    else
+        m_run.eResult = EC_OK;
+}

@@ -1,0 +1,245 @@
+#include "sync/TransferManager.h"
+
+#include "device/DeviceManager.h"
+#include "foundation/Log.h"
+#include "foundation/Paths.h"
+#include "foundation/Settings.h"
+#include "sync/ContentsManager.h"
+#include "sync/CopyToShare.h"
+#include "sync/TransferResults.h"
+
+namespace {
+constexpr int kShareWaitTries = 5;
+constexpr std::int64_t kShareWaitPauseMs = 5000;
+} // namespace
+
+CTransferManager::CTransferManager() = default;
+
+CTransferManager::~CTransferManager()
+{
+    Shutdown();
+}
+
+void CTransferManager::Initialize(ITransferOwner* pOwner, CDeviceManager* pDeviceManager, CContentsManager* pContents)
+{
+    m_pOwner = pOwner;
+    m_pDeviceManager = pDeviceManager;
+    m_pContents = pContents;
+}
+
+void CTransferManager::SetFileSystemFactory(FileSystemFactory factory)
+{
+    std::lock_guard lock(m_threadMutex);
+    m_fileSystemFactory = std::move(factory);
+}
+
+bool CTransferManager::StartThread()
+{
+    std::lock_guard lock(m_threadMutex);
+    if (m_bShutdown.load() || m_bThreadRunning.load())
+        return false;
+    // The previous run's thread has reported its code; it has nothing left to do but end.
+    if (m_thread.joinable())
+        m_thread.join();
+    m_bThreadRunning.store(true);
+    m_thread = std::thread([this] { TransferProc(); });
+    return true;
+}
+
+void CTransferManager::ClearStop()
+{
+    m_bStop.store(false);
+    m_stopEvent.Reset();
+}
+
+void CTransferManager::RequestStop()
+{
+    m_bStop.store(true);
+    m_stopEvent.Set();
+}
+
+void CTransferManager::Shutdown()
+{
+    if (m_bShutdown.exchange(true))
+        return;
+    RequestStop();
+    // A thread still waiting for the files-ready event of a run must wake to see the shutdown.
+    if (m_pContents)
+        m_pContents->FilesReadyEvent().Set();
+    std::lock_guard lock(m_threadMutex);
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+bool CTransferManager::Pause(std::int64_t nMs)
+{
+    return Clock().WaitFor(m_stopEvent, nMs);
+}
+
+void CTransferManager::ShowProgress(unsigned nDone, unsigned nTotal)
+{
+    if (ITransferProgressListener* pListener = m_pProgress.load())
+        pListener->ShowTransferProgress(nDone, nTotal);
+}
+
+bool CTransferManager::ExternalShareExists(CCopyToShare& copy)
+{
+    const std::optional<SDeviceSnapshot> device = m_pDeviceManager->CurrentDevice();
+    if (!device)
+        return false;
+    return copy.PathExists(ExternalSharePath(device->sIp));
+}
+
+bool CTransferManager::WaitForShare(CCopyToShare& copy)
+{
+    for (int nTry = 0; nTry < kShareWaitTries; ++nTry) {
+        if (copy.PathExists(InternalSharePath(m_run.sDeviceIp)))
+            return true;
+        Pause(kShareWaitPauseMs);
+        if (IsStopRequested())
+            return false;
+    }
+    return false;
+}
+
+void CTransferManager::FinishRun(eErrorCode eCode)
+{
+    // Cleared before the report: the main window may start the next run while it handles this
+    // one, and that run must be able to start a thread of its own.
+    m_bThreadRunning.store(false);
+    m_pOwner->TransferFinished(eCode);
+}
+
+void CTransferManager::TransferProc()
+{
+    if (!m_pOwner || !m_pDeviceManager || !m_pContents) {
+        m_bThreadRunning.store(false);
+        return;
+    }
+
+    // The common manager sets the event once the device is ready. This is a wait for a signal,
+    // not a delay, so it is not counted on the program's clock (a virtual clock would otherwise
+    // run its time forward while nothing happens).
+    CRealClock signalWait;
+    CEvent& filesReady = m_pContents->FilesReadyEvent();
+    while (!signalWait.WaitFor(filesReady, 60000)) {
+    }
+    filesReady.Reset();
+    if (m_bShutdown.load()) {
+        m_bThreadRunning.store(false);
+        return;
+    }
+
+    CThreadSafeQueue<CContent>& queue = m_pContents->ContentQueue();
+    m_run = STransferRun();
+    m_run.nTotal = static_cast<unsigned>(queue.GetCount());
+
+    if (IsStopRequested()) {
+        FinishRun(EC_CANCELLED);
+        return;
+    }
+    // Waits until a push onto the name-too-long queue still running on another thread is done.
+    m_pContents->LongNameQueue().Barrier();
+
+    SDeviceSnapshot device;
+    if (!m_pDeviceManager->BeginTransfer(&device)) {
+        WriteLog("TransferProc: The selected device off line!");
+        FinishRun(EC_DEVICE_OFFLINE);
+        return;
+    }
+    m_run.sDeviceName = device.sFriendlyName;
+    m_run.sDeviceIp = device.sIp;
+    m_run.sDeviceUuid = device.sUuid;
+
+    FileSystemFactory factory;
+    {
+        std::lock_guard lock(m_threadMutex);
+        factory = m_fileSystemFactory;
+    }
+    // The share layer keeps per-thread connection state: this thread gets its own instance.
+    std::unique_ptr<IShareFileSystem> pFs = factory ? factory() : std::make_unique<CShareFileSystem>();
+    CCopyToShare copy(m_run, *this, *pFs);
+    CTransferResults results(m_run, *this, *m_pContents);
+
+    if (results.RecordLongNameFiles(m_pContents->LongNameQueue()) > 0)
+        m_pOwner->SetSomeFilesFailed();
+    results.WriteHistory();
+
+    m_run.dwPosition = GetSyncFileSavePosition();
+    m_eDeviceState.store(EC_DEVICE_PRESENT);
+
+    if (m_pOwner->IsDeviceWoken() && !WaitForShare(copy)) {
+        m_run.eResult = EC_SHARE_NOT_READY;
+    } else {
+        WriteLog("transfer manager: data transfer start ");
+        RunQueue(copy, results);
+    }
+
+    WriteLogF("transfer manager: transfer finished , temp errcode =   %u", static_cast<unsigned>(m_run.eResult));
+    m_pDeviceManager->EndTransfer(m_run.sDeviceUuid);
+
+    const bool bQueueEmpty = queue.GetCount() == 0;
+    eErrorCode eFinal = m_run.eResult;
+    if (bQueueEmpty && eFinal == EC_FILE_FAILED)
+        eFinal = EC_OK; // the failed files are in the history; the window says "some files failed"
+    else if (!bQueueEmpty && eFinal == EC_OK)
+        eFinal = EC_CANCELLED;
+    FinishRun(eFinal);
+}
+
+void CTransferManager::RunQueue(CCopyToShare& copy, CTransferResults& results)
+{
+    CThreadSafeQueue<CContent>& queue = m_pContents->ContentQueue();
+    for (;;) {
+        m_run.eResult = EC_OK;
+        const std::size_t nLeft = queue.GetCount();
+        WriteLogF("transfer manager:   will trans file number = %u ", static_cast<unsigned>(nLeft));
+        if (nLeft == 0)
+            return;
+
+        std::unique_ptr<CContent> pContent;
+        if (queue.Pop(&pContent) != S_OK || !pContent) {
+            if (IsStopRequested())
+                return;
+            continue;
+        }
+
+        copy.HandleContent(*pContent);
+        if (m_run.eResult == EC_DEVICE_FULL) {
+            if (m_run.bSwitchedToExternal || m_run.dwPosition != SAVE_POSITION_AUTO) {
+                results.RecordResult(*pContent);
+                return;
+            }
+            m_run.bSwitchedToExternal = true;
+            if (!ExternalShareExists(copy)) {
+                m_run.eResult = EC_DEVICE_FULL;
+                results.RecordFallbackResult(*pContent);
+                return;
+            }
+            // The same file again, now onto the external disk; it counts once in the progress.
+            --m_run.nDone;
+            copy.HandleContent(*pContent);
+        }
+
+        results.RecordResult(*pContent);
+        switch (m_run.eResult) {
+        case EC_DEVICE_FULL: return;
+        case EC_ACCESS_DENIED:
+            WriteLog("TransferProc: The select device access deny!");
+            m_pOwner->SetSomeFilesFailed();
+            break;
+        case EC_TARGET_ERROR:
+            WriteLog("TransferProc: target  file error !");
+            m_pOwner->SetSomeFilesFailed();
+            break;
+        default:
+            if (m_run.eResult == EC_FILE_FAILED)
+                m_pOwner->SetSomeFilesFailed();
+            if (queue.GetCount() == 0)
+                return;
+            break;
+        }
+        if (IsStopRequested())
+            return;
+    }
+}
