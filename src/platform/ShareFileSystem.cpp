@@ -10,6 +10,7 @@
 #include <QFile>
 
 #include "platform/AtomicFile.h"
+#include "platform/SmbShareFileSystem.h"
 
 namespace {
 
@@ -85,9 +86,17 @@ std::mutex g_mapMutex;
 // Share roots in lower case without a trailing backslash → local folder.
 std::map<QString, QString> g_shareRoots;
 
+// "\\?\UNC\host\share\..." (the long form the copy builds) names "\\host\share\...".
+QString WithoutLongPrefix(const QString& sSharePath)
+{
+    if (sSharePath.startsWith(QLatin1String("\\\\?\\UNC\\"), Qt::CaseInsensitive))
+        return QLatin1String("\\\\") + sSharePath.mid(8);
+    return sSharePath;
+}
+
 QString NormalizedRoot(const QString& sShareRoot)
 {
-    QString sRoot = sShareRoot;
+    QString sRoot = WithoutLongPrefix(sShareRoot);
     while (sRoot.endsWith('\\'))
         sRoot.chop(1);
     return sRoot.toLower();
@@ -176,10 +185,11 @@ void CShareFileSystem::UnmapAllShareRoots()
     g_shareRoots.clear();
 }
 
-QString CShareFileSystem::MappedLocalPath(const QString& sSharePath)
+QString CShareFileSystem::MappedLocalPath(const QString& sPath)
 {
-    if (!IsSharePath(sSharePath))
+    if (!IsSharePath(sPath))
         return QString();
+    const QString sSharePath = WithoutLongPrefix(sPath);
     // "\\host\share" is the root; the rest (with its backslashes) is the path below it.
     const qsizetype nHostEnd = sSharePath.indexOf('\\', 2);
     if (nHostEnd < 0)
@@ -211,7 +221,10 @@ IShareFileSystem* CShareFileSystem::Route(const QString& sPath, QString* psRoute
         return &m_local;
     }
     *psRoutedPath = sPath;
-    // Shares that are not mapped to a folder are reached over the network back end.
+    // Shares that are not mapped to a folder are reached over SMB. The back end (and its library
+    // context) is made on first use, on the thread that uses this instance.
+    if (!m_pRemote)
+        m_pRemote = std::make_unique<CSmbShareFileSystem>();
     return m_pRemote.get();
 }
 
