@@ -16,6 +16,9 @@ CQueuedMessageReceiver::CQueuedMessageReceiver(Handler handler) : m_handler(std:
 CQueuedMessageReceiver::~CQueuedMessageReceiver()
 {
     Quit();
+    // Senders that Quit released still return through m_mutex: wait until the last has left.
+    std::unique_lock lock(m_mutex);
+    m_cv.wait(lock, [&] { return m_nWaitingSenders == 0; });
 }
 
 bool CQueuedMessageReceiver::PostMessage(CWindowMessage msg)
@@ -45,8 +48,12 @@ std::intptr_t CQueuedMessageReceiver::SendMessage(CWindowMessage msg)
     m_queue.push_back(pEntry);
     m_cv.notify_all();
     // The sender must see the message handled before it goes on (the design's synchronous send).
+    ++m_nWaitingSenders;
     m_cv.wait(lock, [&] { return pEntry->bDone || m_bQuit; });
-    return pEntry->bDone ? pEntry->nResult : 0;
+    --m_nWaitingSenders;
+    const std::intptr_t nResult = pEntry->bDone ? pEntry->nResult : 0;
+    m_cv.notify_all(); // the destructor may be waiting for the last sender
+    return nResult;
 }
 
 bool CQueuedMessageReceiver::HandleOne(std::unique_lock<std::mutex>& lock)
@@ -89,10 +96,15 @@ int CQueuedMessageReceiver::ProcessPending(std::int64_t nRealTimeoutMs)
 
 void CQueuedMessageReceiver::Quit()
 {
-    std::lock_guard lock(m_mutex);
-    m_bQuit = true;
-    m_queue.clear();
-    m_cv.notify_all();
+    std::deque<std::shared_ptr<SEntry>> dropped;
+    {
+        std::lock_guard lock(m_mutex);
+        m_bQuit = true;
+        dropped.swap(m_queue);
+        m_cv.notify_all();
+    }
+    // The dropped messages (and their payloads) are destroyed here, outside the lock, so a
+    // payload's destructor may use the receiver without deadlocking.
 }
 
 namespace {
@@ -154,8 +166,12 @@ bool CThreadMessageQueue::IsClosed()
 
 void CThreadMessageQueue::Close()
 {
-    std::lock_guard lock(m_mutex);
-    m_bClosed = true;
-    m_queue.clear();
-    m_arrival.Set(); // wakes the owner so it can see the queue closed
+    std::deque<CWindowMessage> dropped;
+    {
+        std::lock_guard lock(m_mutex);
+        m_bClosed = true;
+        dropped.swap(m_queue);
+        m_arrival.Set(); // wakes the owner so it can see the queue closed
+    }
+    // Payloads of the dropped messages are destroyed outside the lock.
 }

@@ -95,6 +95,7 @@ private:
     std::condition_variable m_cv;
     std::deque<std::shared_ptr<SEntry>> m_queue;
     bool m_bQuit = false;
+    int m_nWaitingSenders = 0; // senders blocked in SendMessage
     std::thread::id m_owner;
 };
 
