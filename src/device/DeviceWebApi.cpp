@@ -83,6 +83,10 @@ bool ParseSupportedFileTypes(const QString& sContent, QStringList* pTypes)
         return false;
     const QString s = sContent.mid(nOpen, nClose - nOpen + 1);
     QStringList types;
+    // Entries without a '*' run from the last one (or the start), so they overlap; their total
+    // is held to the list's own length, which a real list never comes near, so that a hostile
+    // answer cannot multiply itself in memory.
+    qsizetype nTotal = 0;
     qsizetype nStart = 0;
     for (qsizetype k = 1; k < s.size(); ++k) {
         const QChar c = s[k];
@@ -95,8 +99,14 @@ bool ParseSupportedFileTypes(const QString& sContent, QStringList* pTypes)
                 const QString sExtension = sToken.mid(2);
                 // An entry of just "*." names no extension; an empty one would match nothing
                 // sensible in the folder scan.
-                if (!sExtension.isEmpty())
+                if (!sExtension.isEmpty()) {
+                    nTotal += sExtension.size();
+                    if (nTotal > s.size()) {
+                        WriteLog("ParseSupportedFileTypes: the list is malformed; the rest is dropped.");
+                        break;
+                    }
                     types.append(sExtension);
+                }
             }
         }
     }

@@ -304,6 +304,16 @@ TEST(DeviceWebApiParse, FileTypeListsFollowTheBracketAndStarRules)
         {R"(])", false, {}},
         {"", false, {}},
     };
+    // Without stars every entry reaches back to the '[': the list stops at the answer's length.
+    const QString sOverlapping = "[" + QString(1000, 'a') + QString(5000, ',') + "]";
+    QStringList overlapping;
+    ASSERT_TRUE(ParseSupportedFileTypes(sOverlapping, &overlapping));
+    qsizetype nTotal = 0;
+    for (const QString& sType : overlapping)
+        nTotal += sType.size();
+    EXPECT_LE(nTotal, sOverlapping.size());
+    EXPECT_EQ(overlapping.value(0), QString(998, 'a')); // "[" and one 'a' dropped
+
     for (const SCase& c : cases) {
         QStringList types = {"previous"};
         EXPECT_EQ(ParseSupportedFileTypes(QString::fromUtf8(c.pszAnswer), &types), c.bParsed) << c.pszAnswer;

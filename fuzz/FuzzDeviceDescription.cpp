@@ -1,0 +1,24 @@
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "device/DeviceDescription.h"
+
+// A description as it arrives from the network: bytes, read in the locale's character set,
+// through the DOM extraction of UDN, service check, base URL and icon.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSize)
+{
+    const std::string bytes(reinterpret_cast<const char*>(pData), nSize);
+    const SDeviceDescription d = ParseDeviceDescription(DescriptionText(bytes));
+    // No value may outgrow its bound, whatever entities the document declares.
+    for (const QString* pValue : {&d.sUuid, &d.sBaseUrl, &d.sJpegIconUrl}) {
+        if (pValue->size() > kMaxDescriptionValueChars)
+            std::abort();
+    }
+    if (!d.bIsPlayer && !d.sBaseUrl.isEmpty())
+        std::abort();
+    if (!d.bParsed && (!d.sUuid.isEmpty() || d.bIsPlayer || !d.sJpegIconUrl.isEmpty()))
+        std::abort();
+    return 0;
+}
