@@ -1,0 +1,65 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/SsdpFinder.h"
+#include "device/UPnPDevice.h"
+#include "platform/WindowMessages.h"
+
+// Thread messages the finder posts to the search thread's queue during a pass (numbers of the
+// application range, apart from the window messages of the main window).
+constexpr unsigned WM_APP_RANGE = 0x8000;
+constexpr unsigned WM_FINDER_DEVICE_ADDED = WM_APP_RANGE + 1;    // payload: SUPnPDevice
+constexpr unsigned WM_FINDER_SEARCH_COMPLETE = WM_APP_RANGE + 2; // end of the pass
+
+// The device search's finder, as the search thread uses it: one asynchronous pass at a time
+// whose reports arrive through the thread's own message queue, so that they are handled on
+// that thread between manual-add requests. A seam: tests of the search loop give a double.
+class IDeviceFinder
+{
+public:
+    virtual ~IDeviceFinder() = default;
+    // Starts one pass on a worker thread. It posts WM_FINDER_DEVICE_ADDED for each device found
+    // (once per UDN) and then, always, exactly one WM_FINDER_SEARCH_COMPLETE. False (and nothing
+    // posted) while a pass still runs.
+    virtual bool StartAsyncFind(CThreadMessageQueue& queue) = 0;
+    // Ends a running pass early and waits for its worker; after a finished pass it only joins.
+    virtual void CancelAsyncFind() = 0;
+};
+
+// Reads a device's description into the device object; false when the text is not a usable
+// description (not well-formed, no root/device element, or no UDN). sLocation is the URL the
+// text came from, the base of relative URLs.
+bool ParseFoundDevice(const std::string& description, const QString& sLocation, SUPnPDevice* pDevice);
+
+// The finder of the program: an SSDP search for the web API service on the given interfaces,
+// then for each device found its description fetched with the program's HTTP client (the
+// fetch runs on the finder's worker thread, as the platform's finder does it before reporting).
+class CUPnPDeviceFinder final : public IDeviceFinder
+{
+public:
+    // interfaceAddresses: IPv4 addresses to search on (SsdpSearchInterfaces() for the program).
+    explicit CUPnPDeviceFinder(std::vector<std::string> interfaceAddresses, SSsdpSearchOptions options = {});
+    ~CUPnPDeviceFinder() override;
+
+    bool StartAsyncFind(CThreadMessageQueue& queue) override;
+    void CancelAsyncFind() override;
+
+    // One pass on the calling thread; onDevice for each device whose description was read.
+    // False when no interface could be searched.
+    bool RunPass(const std::function<void(const SUPnPDevice&)>& onDevice);
+
+    const SSsdpSearchOptions& Options() const { return m_finder.Options(); }
+
+private:
+    CSsdpFinder m_finder;
+    std::mutex m_mutex; // guards m_worker and m_bRunning against two starters
+    std::thread m_worker;
+    std::atomic<bool> m_bRunning{false};
+};
