@@ -11,6 +11,7 @@
 #include <mutex>
 #include <netinet/in.h>
 #include <pthread.h>
+#include <set>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <type_traits>
@@ -232,6 +233,41 @@ bool IsBrokenConnectionErrno(int nErrno)
     }
 }
 
+// Partial files that the copy deleted while their server was gone, by server ("host:port"). The
+// next call to that server, from any instance, deletes them first, so that a failed copy leaves
+// no partial file once the server is back. Guarded by g_libraryMutex.
+std::map<QByteArray, std::set<QByteArray>> g_leftovers;
+
+QByteArray ServerKey(const SServer& server)
+{
+    return server.host + ':' + QByteArray::number(server.nPort);
+}
+
+void RememberLeftover(const SServer& server, const QByteArray& url)
+{
+    std::lock_guard lock(g_libraryMutex);
+    g_leftovers[ServerKey(server)].insert(url);
+}
+
+void ForgetLeftover(const SServer& server, const QByteArray& url)
+{
+    std::lock_guard lock(g_libraryMutex);
+    const auto it = g_leftovers.find(ServerKey(server));
+    if (it == g_leftovers.end())
+        return;
+    it->second.erase(url);
+    if (it->second.empty())
+        g_leftovers.erase(it);
+}
+
+std::vector<QByteArray> LeftoversOf(const SServer& server)
+{
+    std::lock_guard lock(g_libraryMutex);
+    const auto it = g_leftovers.find(ServerKey(server));
+    return it == g_leftovers.end() ? std::vector<QByteArray>()
+                                   : std::vector<QByteArray>(it->second.begin(), it->second.end());
+}
+
 void CopyField(char* pszTarget, int nSize, const QString& sValue)
 {
     if (nSize <= 0)
@@ -335,6 +371,23 @@ public:
         else if (!IsBrokenConnectionErrno(*pnErrno))
             m_holds.erase(server.host); // an answer, also a refusal of this request: it is there
         return result;
+    }
+
+    // Deletes the partial files left on the server while it was gone (see g_leftovers); stops at
+    // the first sign that it is still gone.
+    void DeleteLeftovers(const SServer& server)
+    {
+        for (const QByteArray& url : LeftoversOf(server)) {
+            int nErrno = 0;
+            const int nResult =
+                Call(server, &nErrno, [&] { return smbc_getFunctionUnlink(m_pCtx)(m_pCtx, url.constData()); });
+            if (nResult != 0 && (IsUnreachableErrno(nErrno) || IsBrokenConnectionErrno(nErrno)))
+                return;
+            ForgetLeftover(server, url);
+            if (nResult == 0)
+                ReportDiagnostic(QStringLiteral("smb: deleted the partial file %1 left when the server was gone")
+                                     .arg(QString::fromUtf8(QByteArray::fromPercentEncoding(url))));
+        }
     }
 
     // True (and *pdwError, the error that started it) while the server is held off.
@@ -573,8 +626,14 @@ CSmbShareFileSystem::CContext* CSmbShareFileSystem::Prepare(const QString& sPath
         return nullptr;
     }
     CContext* pContext = Context(pdwError);
-    if (pContext && bHonourHold && pContext->IsHeldOff(ServerOf(*pUrl, m_config.nPort), pdwError))
+    if (!pContext)
         return nullptr;
+    const SServer server = ServerOf(*pUrl, m_config.nPort);
+    if (bHonourHold && pContext->IsHeldOff(server, pdwError))
+        return nullptr;
+    pContext->DeleteLeftovers(server);
+    if (bHonourHold && pContext->IsHeldOff(server, pdwError))
+        return nullptr; // the server turned out to be gone
     return pContext;
 }
 
@@ -675,16 +734,21 @@ std::unique_ptr<IShareReadFile> CSmbShareFileSystem::OpenForRead(const QString& 
 DWORD CSmbShareFileSystem::DeleteFile(const QString& sPath)
 {
     // Deleting is how a partial file leaves the share, so it is tried even while the server is
-    // held off.
+    // held off; when the server is gone, the file is deleted as soon as it is back.
+    const QByteArray urlToDelete = SmbUrl(sPath);
+    if (!urlToDelete.isEmpty())
+        ForgetLeftover(ServerOf(urlToDelete, m_config.nPort), urlToDelete);
     QByteArray url;
     DWORD dwError = ERROR_SUCCESS;
     CContext* pContext = Prepare(sPath, false, &url, &dwError);
     if (!pContext)
         return dwError;
     SMBCCTX* pCtx = pContext->Handle();
+    const SServer server = ServerOf(url, m_config.nPort);
     int nErrno = 0;
-    if (pContext->Call(ServerOf(url, m_config.nPort), &nErrno,
-                       [&] { return smbc_getFunctionUnlink(pCtx)(pCtx, url.constData()); }) == 0)
+    if (pContext->Call(server, &nErrno, [&] { return smbc_getFunctionUnlink(pCtx)(pCtx, url.constData()); }) == 0)
         return ERROR_SUCCESS;
+    if (IsUnreachableErrno(nErrno) || IsBrokenConnectionErrno(nErrno))
+        RememberLeftover(server, url);
     return ErrorFromSmbErrno(nErrno);
 }

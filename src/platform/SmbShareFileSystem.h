@@ -67,6 +67,9 @@ public:
     // every further Write and the Close return it. The caller deletes the file after a failure.
     std::unique_ptr<IShareWriteFile> CreateFile(const QString& sPath, DWORD* pdwError) override;
     std::unique_ptr<IShareReadFile> OpenForRead(const QString& sPath, DWORD* pdwError) override;
+    // Deletes the file. When that fails because the server is gone, the file is remembered
+    // (process-wide) and deleted by the next call to that server, from any instance, before that
+    // call's own work: a partial file does not outlive the server's return.
     DWORD DeleteFile(const QString& sPath) override;
 
     // The smb:// URL of a share path ("\\host\share\folder\file", doubled and trailing
