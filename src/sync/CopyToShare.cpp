@@ -81,6 +81,11 @@ void CCopyToShare::HandleContent(const CContent& content)
             break;
         }
         m_control.Pause(nAttempt == 0 ? kFirstAttemptPauseMs : kRetryPauseMs);
+        // A stop that came during the pause ends the file before another attempt starts.
+        if (m_control.IsStopRequested()) {
+            m_run.eResult = EC_CANCELLED;
+            break;
+        }
         m_run.eResult = EC_OK;
         const QString sRelativePath = CleanTargetPath(content.m_sTargetPath);
         // Folders are created again on every attempt: a failure may have been passing.

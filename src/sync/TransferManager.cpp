@@ -191,11 +191,13 @@ void CTransferManager::RunQueue(CCopyToShare& copy, CTransferResults& results)
 {
     CThreadSafeQueue<CContent>& queue = m_pContents->ContentQueue();
     for (;;) {
-        m_run.eResult = EC_OK;
         const std::size_t nLeft = queue.GetCount();
         WriteLogF("transfer manager:   will trans file number = %u ", static_cast<unsigned>(nLeft));
+        // An empty queue ends the run with the code of the last file handled (a write error on
+        // the last file must not turn into success).
         if (nLeft == 0)
             return;
+        m_run.eResult = EC_OK;
 
         std::unique_ptr<CContent> pContent;
         if (queue.Pop(&pContent) != S_OK || !pContent) {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -30,6 +31,8 @@ public:
 
     bool StartPowerCheck(const SPowerCheckRequest& request) override
     {
+        if (m_onStart)
+            m_onStart();
         std::lock_guard lock(m_mutex);
         m_requests.push_back(request);
         m_cv.notify_all();
@@ -64,6 +67,8 @@ public:
         m_eDetail = eDetail;
         m_bWakeWorks = bWakeWorks;
     }
+    // Runs at the start of every StartPowerCheck, on the caller's thread (the scan thread).
+    void SetOnStart(std::function<void()> fn) { m_onStart = std::move(fn); }
     void SetAnswer(bool bAnswer, bool bReady)
     {
         m_bAnswer.store(bAnswer);
@@ -96,4 +101,5 @@ private:
     EDevicePowerState m_eState = POWER_ACTIVE;
     EStandbyDetail m_eDetail = STANDBY_OTHER;
     bool m_bWakeWorks = true;
+    std::function<void()> m_onStart;
 };

@@ -1,0 +1,262 @@
+#include "SyncFixture.h"
+
+#include "foundation/Paths.h"
+#include "foundation/StringTable.h"
+
+namespace {
+
+using TransferManagerTest = SyncFixture;
+
+// A full disk for every write below a share root.
+std::function<DWORD(const QString&, std::uint64_t, std::size_t)> FullDiskUnder(const QString& sRoot)
+{
+    return [sRoot](const QString& sPath, std::uint64_t, std::size_t) {
+        return IsUnderShareRoot(sPath, sRoot) ? ERROR_DISK_FULL : ERROR_SUCCESS;
+    };
+}
+
+bool AllContain(const QStringList& lines, const QString& sText)
+{
+    for (const QString& sLine : lines) {
+        if (!sLine.contains(sText))
+            return false;
+    }
+    return !lines.isEmpty();
+}
+
+} // namespace
+
+TEST_F(TransferManagerTest, CopiesTheQueueOneFileAfterTheOtherAndRecordsEachFile)
+{
+    AddPlayer();
+    QueueFile("a.mp3", "alpha");
+    QueueFile("Rock/b.mp3", "bravo");
+    QueueFile("Rock/Live/c.flac", "charlie");
+    EXPECT_EQ(Transfer(), EC_OK);
+    EXPECT_FALSE(pCm->IsSomeFilesFailed());
+    EXPECT_EQ(OnInternal("PC/a.mp3"), "alpha");
+    EXPECT_EQ(OnInternal("PC/Rock/b.mp3"), "bravo");
+    EXPECT_EQ(OnInternal("PC/Rock/Live/c.flac"), "charlie");
+    EXPECT_EQ(progress.Calls(), (std::vector<std::pair<unsigned, unsigned>>{{0, 3}, {1, 3}, {2, 3}, {3, 3}}));
+
+    const QStringList lines = HistoryLines();
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[0].startsWith(home.Path("src/a.mp3") + "(2014-03-07 09:05:02) | DeviceName:Living Room "
+                                                             "Tolva_Internal | Result: OK | Time:2014-03-07 09:05:"));
+    EXPECT_TRUE(lines[2].startsWith(home.Path("src/Rock/Live/c.flac") + "(2014-03-07 09:05:02) |"));
+    EXPECT_TRUE(AllContain(lines, "| Result: OK | Time:"));
+    EXPECT_TRUE(IsSuccessLine(lines[1]));
+
+    EXPECT_FALSE(pCm->DeviceManager().CurrentDevice()->bTransferring);
+    const QByteArray log = home.ReadLog();
+    EXPECT_TRUE(log.contains("transfer manager: data transfer start \r\n"));
+    EXPECT_TRUE(log.contains("transfer manager:   will trans file number = 3 \r\n"));
+    EXPECT_TRUE(log.contains("transfer manager: transfer finished , temp errcode =   0\r\n"));
+}
+
+TEST_F(TransferManagerTest, TheDeviceCannotBeSwitchedAwayDuringTheRun)
+{
+    AddPlayer();
+    AddPlayer("uuid:other", "127.0.0.3", false);
+    QueueFile("a.mp3", "alpha");
+    std::atomic<int> nRefused{0};
+    pFaults->write = [&](const QString&, std::uint64_t, std::size_t) {
+        nRefused += !pCm->SelectDevice("uuid:other") + !pCm->SelectDevice(kPlayerUuid);
+        return ERROR_SUCCESS;
+    };
+    EXPECT_EQ(Transfer(), EC_OK);
+    EXPECT_EQ(nRefused.load(), 2);
+    EXPECT_TRUE(pCm->SelectDevice("uuid:other")) << "free again after the run";
+}
+
+TEST_F(TransferManagerTest, AFileThatFailsDoesNotStopTheRunButIsReported)
+{
+    AddPlayer();
+    QueueFile("denied.mp3", "x");
+    QueueFile("b.mp3", "bravo");
+    QueueFile("gone.mp3", "y");
+    QFile::remove(home.Path("src/gone.mp3"));
+    pFaults->write = [](const QString& sPath, std::uint64_t, std::size_t) {
+        return sPath.endsWith("denied.mp3") ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+    };
+    // The last file is gone (10 after recording): the run counts as done, with failures.
+    EXPECT_EQ(Transfer(), EC_OK);
+    EXPECT_TRUE(pCm->IsSomeFilesFailed()) << "the denied file in the middle failed too";
+    EXPECT_EQ(OnInternal("PC/b.mp3"), "bravo");
+    EXPECT_FALSE(QFile::exists(InternalDir() + "/PC/denied.mp3"));
+
+    const QStringList lines = HistoryLines();
+    ASSERT_EQ(lines.size(), 3) << "one line per file, not per attempt";
+    EXPECT_TRUE(lines[0].contains("| Result: " + LoadStringText(185) + " | "));
+    EXPECT_TRUE(lines[1].contains("| Result: OK | "));
+    EXPECT_TRUE(lines[2].contains("| Result: " + LoadStringText(184) + " | "));
+    EXPECT_TRUE(home.ReadLog().contains("TransferProc: The select device access deny!\r\n"));
+}
+
+TEST_F(TransferManagerTest, LastFileFailingOnAWriteErrorIsTheRunsCode)
+{
+    AddPlayer();
+    QueueFile("a.mp3", "alpha");
+    QueueFile("broken.mp3", "x");
+    pFaults->write = [](const QString& sPath, std::uint64_t, std::size_t) {
+        return sPath.endsWith("broken.mp3") ? ERROR_GEN_FAILURE : ERROR_SUCCESS;
+    };
+    EXPECT_EQ(Transfer(), EC_TARGET_ERROR);
+    EXPECT_TRUE(home.ReadLog().contains("TransferProc: target  file error !\r\n"));
+}
+
+TEST_F(TransferManagerTest, AutoModeMovesToTheExternalDiskWhenTheInternalOneIsFull)
+{
+    AddPlayer();
+    MapExternal();
+    QueueFile("a.mp3", "alpha");
+    QueueFile("b.mp3", "bravo");
+    QueueFile("c.mp3", "charlie");
+    pFaults->write = FullDiskUnder(kInternalRoot);
+    EXPECT_EQ(Transfer(), EC_OK);
+    EXPECT_EQ(OnExternal("PC/a.mp3"), "alpha") << "the file that hit the full disk is copied again";
+    EXPECT_EQ(OnExternal("PC/b.mp3"), "bravo");
+    EXPECT_EQ(OnExternal("PC/c.mp3"), "charlie");
+    EXPECT_FALSE(QFile::exists(InternalDir() + "/PC/a.mp3"));
+    const QStringList lines = HistoryLines();
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(AllContain(lines, " Tolva_External | Result: OK | "));
+    EXPECT_EQ(progress.Calls().back(), (std::pair<unsigned, unsigned>{3, 3})) << "the retried file counts once";
+}
+
+TEST_F(TransferManagerTest, FullDiskWithoutAWayOutEndsTheRun)
+{
+    // Auto mode, and the device has no external disk.
+    AddPlayer();
+    QueueFile("a.mp3", "alpha");
+    QueueFile("b.mp3", "bravo");
+    pFaults->write = FullDiskUnder(kInternalRoot);
+    EXPECT_EQ(Transfer(), EC_DEVICE_FULL);
+    QStringList lines = HistoryLines();
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].contains(" Tolva_Internal | Result: " + LoadStringText(151) + " | "));
+    EXPECT_EQ(pCm->ContentsManager().ContentQueue().GetCount(), 1u) << "the rest is not tried";
+
+    // Destination fixed to the internal disk: no switch even with an external disk.
+    MapExternal();
+    SetSyncFileSavePosition(SAVE_POSITION_INTERNAL);
+    EXPECT_EQ(Transfer(), EC_DEVICE_FULL);
+    EXPECT_FALSE(QFile::exists(ExternalDir() + "/PC/b.mp3"));
+
+    // Auto mode whose external disk fills up too.
+    SetSyncFileSavePosition(SAVE_POSITION_AUTO);
+    QueueFile("c.mp3", "charlie");
+    QueueFile("d.mp3", "delta");
+    pFaults->write = [](const QString&, std::uint64_t, std::size_t) { return ERROR_DISK_FULL; };
+    EXPECT_EQ(Transfer(), EC_DEVICE_FULL);
+    lines = HistoryLines();
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[2].contains(" Tolva_External | Result: " + LoadStringText(151) + " | "));
+    EXPECT_EQ(pCm->ContentsManager().ContentQueue().GetCount(), 1u);
+}
+
+TEST_F(TransferManagerTest, FilesThatCouldNotBePlacedAreRecordedFirst)
+{
+    AddPlayer();
+    for (const char* pszName : {"long1.mp3", "long2.mp3"}) {
+        auto pContent = std::make_unique<CContent>();
+        pContent->m_sSourcePath = home.Path(pszName);
+        pContent->m_sModifiedTime = "(2014-03-07 09:05:02)";
+        pContent->m_nFailStringId = 183;
+        pCm->ContentsManager().LongNameQueue().Push(pContent);
+    }
+    // Only such files: nothing copied, the run counts as done with failures.
+    EXPECT_EQ(Transfer(), EC_OK);
+    EXPECT_TRUE(pCm->IsSomeFilesFailed());
+    QStringList lines = HistoryLines();
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(AllContain(lines, " Tolva_Internal | Result: " + LoadStringText(183) + " | "));
+    EXPECT_FALSE(QDir(InternalDir() + "/PC").exists());
+}
+
+TEST_F(TransferManagerTest, StopDuringACopyLeavesNoLineAndNoPartialFile)
+{
+    AddPlayer();
+    QueueFile("a.mp3", "alpha");
+    QueueFile("big.mp3", QByteArray(600000, 'x'));
+    QueueFile("c.mp3", "charlie");
+    pFaults->write = [&](const QString& sPath, std::uint64_t, std::size_t) {
+        if (sPath.endsWith("big.mp3"))
+            pCm->CancelSync();
+        return ERROR_SUCCESS;
+    };
+    EXPECT_EQ(Transfer(), EC_CANCELLED);
+    EXPECT_EQ(OnInternal("PC/a.mp3"), "alpha");
+    EXPECT_FALSE(QFile::exists(InternalDir() + "/PC/big.mp3"));
+    EXPECT_FALSE(QFile::exists(InternalDir() + "/PC/c.mp3"));
+    EXPECT_EQ(HistoryLines().size(), 1) << "a file stopped by the user leaves no line";
+}
+
+TEST_F(TransferManagerTest, StopBeforeTheFirstFileCopiesNothing)
+{
+    AddPlayer();
+    QueueFile("a.mp3", "alpha");
+    pCm->CancelSync();
+    EXPECT_EQ(Transfer(), EC_CANCELLED);
+    EXPECT_FALSE(QFile::exists(InternalDir() + "/PC/a.mp3"));
+    EXPECT_TRUE(HistoryLines().isEmpty());
+}
+
+TEST_F(TransferManagerTest, DeviceDroppedDuringACopyIsRecordedAsNotConnected)
+{
+    AddPlayer();
+    QueueFile("a.mp3", "alpha");
+    QueueFile("b.mp3", QByteArray(600000, 'b'));
+    QueueFile("c.mp3", "charlie");
+    pFaults->write = [&](const QString& sPath, std::uint64_t nOffset, std::size_t) {
+        if (!sPath.endsWith("b.mp3") || nOffset == 0)
+            return ERROR_SUCCESS;
+        // The offline check drops the player (on the search thread in the program).
+        pCm->DeviceManager().RemoveOfflineDevice(kPlayerUuid);
+        return ERROR_NETNAME_DELETED;
+    };
+    // 17 becomes 9 once recorded; the stop set by the drop ends the run.
+    EXPECT_EQ(Transfer(), EC_TARGET_ERROR);
+    const QStringList lines = HistoryLines();
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[1].contains("| Result: " + LoadStringText(153) + " | "));
+    EXPECT_FALSE(QFile::exists(InternalDir() + "/PC/b.mp3"));
+    EXPECT_FALSE(QFile::exists(InternalDir() + "/PC/c.mp3"));
+    window.ProcessPending();
+    EXPECT_EQ(window.RemovedDevices(), std::vector<QString>{kPlayerUuid});
+    EXPECT_FALSE(pCm->DeviceManager().HasCurrentDevice());
+}
+
+TEST_F(TransferManagerTest, NoSelectedDeviceWhenTheThreadStarts)
+{
+    AddPlayer();
+    QueueFile("a.mp3", "alpha");
+    ASSERT_TRUE(pCm->TransferManager().StartThread());
+    pCm->DeviceManager().ClearCurrentDevice();
+    pCm->ContentsManager().FilesReadyEvent().Set();
+    EXPECT_EQ(window.WaitForOutcome(), EC_DEVICE_OFFLINE);
+    EXPECT_TRUE(home.ReadLog().contains("TransferProc: The selected device off line!\r\n"));
+    EXPECT_FALSE(pCm->TransferManager().IsThreadRunning());
+}
+
+TEST_F(TransferManagerTest, TheNextRunCanStartFromTheOutcomeHandler)
+{
+    AddPlayer();
+    WriteTestFile(home.Path("Music/a.mp3"), "alpha");
+    SetLists({home.Path("Music") + "/|1"}, {"mp3|1"});
+    bool bRestarted = false;
+    window.SetOnOutcome([&](eErrorCode) {
+        if (bRestarted)
+            return;
+        // While the first run's thread still waits for this handler.
+        bRestarted = true;
+        WriteTestFile(home.Path("Music/b.mp3"), "bravo");
+        pCm->StartSync();
+    });
+    pCm->StartSync();
+    EXPECT_EQ(window.WaitForOutcome(), EC_OK);
+    EXPECT_EQ(window.WaitForOutcome(), EC_OK) << "the second run found a thread to run on";
+    const QString sComputer = GetComputerNameText();
+    EXPECT_EQ(OnInternal(sComputer + home.Path("Music/b.mp3")), "bravo");
+    EXPECT_EQ(HistoryLines().size(), 2) << "the first file was not copied twice";
+}
