@@ -16,6 +16,7 @@ DWORD ErrorFromErrno(int nErrno)
     case EDQUOT:
     case EFBIG: return ERROR_DISK_FULL;
     case EACCES:
+    case EISDIR:
     case EPERM:
     case EROFS: return ERROR_ACCESS_DENIED;
     case ENOENT: return ERROR_FILE_NOT_FOUND;

@@ -79,9 +79,9 @@ public:
     static QString MappedLocalPath(const QString& sSharePath);
 
 private:
-    // The back end for a path, and the path in that back end's terms; nullptr when no back end
-    // can reach it.
-    IShareFileSystem* Route(const QString& sPath, QString* psRoutedPath);
+    // The back end for a path, and the path in that back end's terms; nullptr and *pdwError
+    // (ERROR_BAD_NETPATH: no back end reaches it; ERROR_INVALID_NAME: a ".." step) otherwise.
+    IShareFileSystem* Route(const QString& sPath, QString* psRoutedPath, DWORD* pdwError);
 
     CLocalShareFileSystem m_local;
     std::unique_ptr<IShareFileSystem> m_pRemote;
