@@ -1,14 +1,17 @@
 #include "PlayerShares.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
+#include <QTcpSocket>
 #include <QThread>
 
 namespace {
@@ -52,13 +55,18 @@ bool CPlayerShares::Setup(const QString& sInternalDir, const QString& sExternalD
     return true;
 }
 
-bool CPlayerShares::StartSamba(const QString& sAddress, const QString& sStateDir, QString* pError)
+bool CPlayerShares::StartSamba(const QString& sAddress, quint16 nPort, const QString& sStateDir, QString* pError)
 {
     const QString smbd = QStandardPaths::findExecutable("smbd", {"/usr/sbin", "/usr/local/sbin", "/sbin"});
     if (smbd.isEmpty()) {
         *pError = "smbd not found";
         return false;
     }
+    const passwd* pUser = getpwuid(geteuid());
+    const QString sUser = pUser ? QString::fromLocal8Bit(pUser->pw_name) : QString("root");
+    // Every address of 127/8 is local, but smbd binds only addresses that an interface carries.
+    if (!sAddress.startsWith("127.0.0.1") && sAddress.startsWith("127."))
+        QProcess::execute("ip", {"addr", "add", sAddress + "/8", "dev", "lo"});
     QDir state(sStateDir);
     for (const char* pszSub : {"lock", "state", "cache", "pid", "private", "ncalrpc", "log"}) {
         if (!state.mkpath(pszSub)) {
@@ -72,11 +80,11 @@ bool CPlayerShares::StartSamba(const QString& sAddress, const QString& sStateDir
     conf += "[global]\n";
     conf += "  interfaces = " + sAddress + "\n";
     conf += "  bind interfaces only = yes\n";
-    conf += "  smb ports = 445\n";
+    conf += "  smb ports = " + QString::number(nPort) + "\n";
     conf += "  disable netbios = yes\n";
     conf += "  server role = standalone server\n";
     conf += "  map to guest = Bad User\n";
-    conf += "  guest account = root\n";
+    conf += "  guest account = " + sUser + "\n";
     conf += "  load printers = no\n  printing = bsd\n  printcap name = /dev/null\n  disable spoolss = yes\n";
     conf += "  lock directory = " + state.filePath("lock") + "\n";
     conf += "  state directory = " + state.filePath("state") + "\n";
@@ -90,7 +98,7 @@ bool CPlayerShares::StartSamba(const QString& sAddress, const QString& sStateDir
     for (int i = 0; i < m_folders.size(); ++i) {
         conf += "[" + m_names[i] + "]\n";
         conf += "  path = " + m_folders[i] + "\n";
-        conf += "  read only = no\n  guest ok = yes\n  guest only = yes\n  force user = root\n";
+        conf += "  read only = no\n  guest ok = yes\n  guest only = yes\n  force user = " + sUser + "\n";
     }
     m_sSambaConfig = state.filePath("smb.conf");
     QFile file(m_sSambaConfig);
@@ -103,21 +111,39 @@ bool CPlayerShares::StartSamba(const QString& sAddress, const QString& sStateDir
     m_smbd.setArguments({"--foreground", "--no-process-group", "--debug-stdout", "--configfile=" + m_sSambaConfig});
     m_smbd.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_smbd.setStandardOutputFile(state.filePath("log/smbd.out"));
+    // A process group of its own: smbd answers SIGTERM by signalling its whole group, which
+    // must not be ours (nor the test's that started us); the group also holds its children.
+    m_smbd.setChildProcessModifier([] { setpgid(0, 0); });
     m_smbd.start();
     if (!m_smbd.waitForStarted(5000)) {
         *pError = "smbd did not start: " + m_smbd.errorString();
         return false;
     }
-    return true;
+    // Ready once it accepts connections on its port.
+    for (int nTry = 0; nTry < 200; ++nTry) {
+        QTcpSocket probe;
+        probe.connectToHost(sAddress, nPort);
+        if (probe.waitForConnected(100))
+            return true;
+        if (m_smbd.state() != QProcess::Running)
+            break;
+        QThread::msleep(25);
+    }
+    *pError = "smbd does not accept connections (see " + state.filePath("log") + ")";
+    StopSamba();
+    return false;
 }
 
 void CPlayerShares::StopSamba()
 {
     if (m_smbd.state() == QProcess::NotRunning)
         return;
-    m_smbd.terminate();
+    const qint64 nGroup = m_smbd.processId();
+    if (nGroup > 0)
+        kill(static_cast<pid_t>(-nGroup), SIGTERM);
     if (!m_smbd.waitForFinished(5000)) {
-        m_smbd.kill();
+        if (nGroup > 0)
+            kill(static_cast<pid_t>(-nGroup), SIGKILL);
         m_smbd.waitForFinished(2000);
     }
 }

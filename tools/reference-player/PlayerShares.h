@@ -20,8 +20,9 @@ public:
 
     // Folders to use; created when missing. An empty folder is left out (no such share).
     bool Setup(const QString& sInternalDir, const QString& sExternalDir, qint64 nTmpfsKib, QString* pError);
-    // Starts smbd for the shares on the address, with its state under sStateDir.
-    bool StartSamba(const QString& sAddress, const QString& sStateDir, QString* pError);
+    // Starts smbd for the shares on the address and port, with its state under sStateDir, and
+    // waits until it accepts connections.
+    bool StartSamba(const QString& sAddress, quint16 nPort, const QString& sStateDir, QString* pError);
     void StopSamba();
     bool SambaRunning() const { return m_smbd.state() == QProcess::Running; }
 

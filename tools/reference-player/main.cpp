@@ -326,6 +326,7 @@ int main(int argc, char** argv)
     const QCommandLineOption tmpfs("share-tmpfs-kib", "Mount a tmpfs of this size on each share folder (needs root).",
                                    "KiB", "0");
     const QCommandLineOption samba("samba", "Serve the shares with smbd; its state goes to this folder.", "dir");
+    const QCommandLineOption sambaPort("samba-port", "TCP port of the Samba server (default 445).", "port", "445");
     const QCommandLineOption requestLog("request-log", "Append every HTTP request to this file as a JSON line.",
                                         "path");
     const QCommandLineOption control("control-socket", "Also take control commands on this Unix socket.", "path");
@@ -333,7 +334,8 @@ int main(int argc, char** argv)
          {&address,     &port,        &name,         &udn,           &power,       &wakeDelay,
           &wakeIgnore,  &fileTypes,   &offline,      &noSsdp,        &mxSpread,    &notifyInterval,
           &slow,        &httpStatus,  &malformedXml, &malformedJson, &description, &descriptionFile,
-          &internalDir, &externalDir, &tmpfs,        &samba,         &requestLog,  &control})
+          &internalDir, &externalDir, &tmpfs,        &samba,         &sambaPort,   &requestLog,
+          &control})
         parser.addOption(*pOption);
     parser.process(app);
 
@@ -384,7 +386,9 @@ int main(int argc, char** argv)
     if (!player.m_shares.Setup(parser.value(internalDir), parser.value(externalDir), parser.value(tmpfs).toLongLong(),
                                &sError))
         return fail(sError);
-    if (parser.isSet(samba) && !player.m_shares.StartSamba(state.sAddress, parser.value(samba), &sError))
+    if (parser.isSet(samba) &&
+        !player.m_shares.StartSamba(state.sAddress, static_cast<quint16>(parser.value(sambaPort).toUInt()),
+                                    parser.value(samba), &sError))
         return fail(sError);
     if (!player.Bind(&sError))
         return fail(sError);

@@ -15,14 +15,17 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include "device/HttpClient.h"
 #include "device/SsdpFinder.h"
 #include "device/SsdpMessage.h"
 #include "device/UPnPDeviceFinder.h"
+#include "platform/SmbShareFileSystem.h"
 #include "support/ReferencePlayer.h"
 
 namespace {
@@ -94,6 +97,9 @@ protected:
         return player;
     }
 
+    // Declared before the players, so it is removed after they have stopped (and unmounted
+    // the share file systems they put into it).
+    QTemporaryDir m_dir;
     std::vector<std::unique_ptr<CReferencePlayer>> m_players;
 };
 
@@ -478,11 +484,10 @@ TEST_F(ReferencePlayerTest, ShareFullAndReadOnly)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "mounting the share file systems needs root inside the namespace";
-    QTemporaryDir dir;
-    const std::string sInternal = dir.filePath("internal").toStdString();
+    const std::string sInternal = m_dir.filePath("internal").toStdString();
     CReferencePlayer& player =
-        StartPlayer("127.0.0.2", {"--internal-dir", sInternal, "--external-dir", dir.filePath("external").toStdString(),
-                                  "--share-tmpfs-kib", "512"});
+        StartPlayer("127.0.0.2", {"--internal-dir", sInternal, "--external-dir",
+                                  m_dir.filePath("external").toStdString(), "--share-tmpfs-kib", "512"});
     auto write = [&](const std::string& sName, int nBytes) {
         QFile file(QString::fromStdString(sInternal + "/" + sName));
         if (!file.open(QIODevice::WriteOnly))
@@ -503,4 +508,39 @@ TEST_F(ReferencePlayerTest, ShareFullAndReadOnly)
     player.Stop();
     // The player's file systems go with it; what was written stays out of the test's folder.
     EXPECT_FALSE(QFile::exists(QString::fromStdString(sInternal + "/a.mp3")));
+}
+
+// The shares as the program reaches them: through the player's own Samba server, with the
+// full-share fault showing as a full disk.
+TEST_F(ReferencePlayerTest, SambaSharesAndFullShare)
+{
+    if (geteuid() != 0 || QStandardPaths::findExecutable("smbd", {"/usr/sbin", "/usr/local/sbin"}).isEmpty())
+        GTEST_SKIP() << "needs root inside the namespace and smbd";
+    const QString sInternal = m_dir.filePath("internal");
+    CReferencePlayer& player =
+        StartPlayer("127.0.0.8", {"--internal-dir", sInternal.toStdString(), "--external-dir",
+                                  m_dir.filePath("external").toStdString(), "--share-tmpfs-kib", "1024", "--samba",
+                                  m_dir.filePath("samba").toStdString(), "--samba-port", "4452"});
+    ASSERT_TRUE(player.IsRunning());
+    SSmbConfig config;
+    config.nPort = 4452;
+    config.nTimeoutMs = 5000;
+    CSmbShareFileSystem smb(config);
+    const QByteArray data(200000, 'm');
+    auto copy = [&](const QString& sName) {
+        DWORD dwError = ERROR_SUCCESS;
+        auto pFile = smb.CreateFile("\\\\127.0.0.8\\Tolva_Internal\\" + sName, &dwError);
+        if (!pFile)
+            return dwError;
+        dwError = pFile->Write(data.constData(), static_cast<std::size_t>(data.size()));
+        const DWORD dwClose = pFile->Close();
+        return dwError != ERROR_SUCCESS ? dwError : dwClose;
+    };
+    ASSERT_EQ(smb.CreateFolder("\\\\127.0.0.8\\Tolva_Internal\\PC"), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(copy("PC\\a.mp3"), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(QFileInfo(sInternal + "/PC/a.mp3").size(), data.size());
+    ASSERT_TRUE(player.Do("share-full"));
+    EXPECT_EQ(copy("PC\\b.mp3"), static_cast<DWORD>(ERROR_DISK_FULL));
+    ASSERT_TRUE(player.Do("share-space"));
+    EXPECT_EQ(copy("PC\\b.mp3"), static_cast<DWORD>(ERROR_SUCCESS));
 }
