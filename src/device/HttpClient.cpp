@@ -337,19 +337,15 @@ int RunRequest(const char* pszName, const char* pszSendFailed, const QString& sS
             return 1;
         }
     }
-    if (!call.bHeadersDone) {
-        WriteLogF("%s: no response received (%s).\n", pszName,
-                  call.bStalled ? "no data within the time limit" : curl_easy_strerror(rc));
-        CloseDestination(call, false);
-        return 1;
-    }
-    if (rc != CURLE_OK) {
+    if (rc != CURLE_OK || !call.bHeadersDone) {
+        const char* pszWhy = call.bStalled ? "no data within the time limit" : curl_easy_strerror(rc);
         if (call.bTooLarge)
             WriteLogF("%s: the response exceeds %lld bytes and is dropped.\n", pszName,
                       static_cast<long long>(kMaxHttpResponseBytes));
+        else if (!call.bHeadersDone)
+            WriteLogF("%s: no response received (%s).\n", pszName, pszWhy);
         else if (!call.bFileFailed)
-            WriteLogF("%s: the response broke off (%s).\n", pszName,
-                      call.bStalled ? "no data within the time limit" : curl_easy_strerror(rc));
+            WriteLogF("%s: the response broke off (%s).\n", pszName, pszWhy);
         CloseDestination(call, false);
         return 1;
     }
