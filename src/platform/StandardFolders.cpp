@@ -33,7 +33,11 @@ QString UserConfigHome()
 
 QString UserMusicFolder()
 {
-    // QStandardPaths reads user-dirs.dirs and falls back to ~/Music.
+    // A session that exports XDG_MUSIC_DIR has resolved it already; QStandardPaths only reads
+    // user-dirs.dirs (falling back to ~/Music).
+    const QString sExported = qEnvironmentVariable("XDG_MUSIC_DIR");
+    if (!sExported.isEmpty() && QDir::isAbsolutePath(sExported))
+        return QDir::cleanPath(sExported);
     QString sMusic = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
     if (sMusic.isEmpty())
         sMusic = QDir::homePath() + "/Music";

@@ -9,8 +9,8 @@
 QString UserDataHome();
 // $XDG_CONFIG_HOME (default ~/.config), without a trailing separator.
 QString UserConfigHome();
-// The user's music folder (XDG_MUSIC_DIR of user-dirs.dirs, else ~/Music), without a trailing
-// separator.
+// The user's music folder (XDG_MUSIC_DIR from the environment, else from user-dirs.dirs, else
+// ~/Music), without a trailing separator.
 QString UserMusicFolder();
 // The full path of the running program, as the autostart entry must name it.
 QString ProgramFilePath();

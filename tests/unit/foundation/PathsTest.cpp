@@ -83,7 +83,10 @@ TEST(Paths, ApplicationDataAndDeviceFolders)
     EXPECT_TRUE(QFileInfo(sAppData + "uuid_1234").isDir());
     EXPECT_TRUE(CreateDeviceFolder("uuid:1234")) << "an existing folder is success";
 
-    EXPECT_EQ(MyMusicFolder(), home.Path("Music"));
+    qputenv("XDG_MUSIC_DIR", QFile::encodeName(home.Path("Musik")));
+    EXPECT_EQ(MyMusicFolder(), home.Path("Musik")) << "the session's exported music folder";
+    qunsetenv("XDG_MUSIC_DIR");
+    EXPECT_EQ(MyMusicFolder(), home.Path("Music")) << "without one, ~/Music";
     EXPECT_FALSE(GetComputerNameText().isEmpty());
     EXPECT_FALSE(GetComputerNameText().contains('.')) << "the short name, as the network knows the PC";
 }
