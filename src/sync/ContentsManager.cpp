@@ -207,26 +207,13 @@ void CContentsManager::JoinScan()
 QStringList CContentsManager::GetHistoryLines() const
 {
     std::lock_guard lock(m_historyLock);
-    return m_historyLines;
+    return m_history.Lines();
 }
 
 bool CContentsManager::WriteHistory(const QString& sUuid, const QStringList& newLines)
 {
     std::lock_guard lock(m_historyLock);
-    const int nLoads = m_history.LoadCount();
-    const bool bOk = m_history.Write(HistoryPathFor(sUuid), newLines);
-    if (m_history.LoadCount() != nLoads) {
-        m_historyLines = m_history.Lines();
-    } else if (bOk) {
-        for (const QString& sLine : newLines) {
-            if (!sLine.isEmpty())
-                m_historyLines.append(sLine);
-        }
-        const qsizetype nExtra = m_historyLines.size() - m_history.LineCount();
-        if (nExtra > 0)
-            m_historyLines.remove(0, nExtra);
-    }
-    return bOk;
+    return m_history.Write(HistoryPathFor(sUuid), newLines);
 }
 
 void CContentsManager::SearchProc()
@@ -255,15 +242,19 @@ void CContentsManager::SearchProc()
 void CContentsManager::LoadHistoryAndIndex()
 {
     const QString sUuid = GetDeviceUuid();
+    // The last run's lines go first, so that two histories are never held at once.
+    m_transferredIndex.Clear();
+    {
+        std::lock_guard lock(m_historyLock);
+        m_history = CTransferHistory();
+    }
     // The history of the device this run writes to: the transfer records its lines there.
     CTransferHistory history;
     history.Load(HistoryPathFor(sUuid), &m_bStop);
-    QStringList lines = history.Lines();
-    m_transferredIndex.Build(BuildTransferredList(lines));
+    m_transferredIndex.Build(history.RawLines());
     {
         std::lock_guard lock(m_historyLock);
         m_history = std::move(history);
-        m_historyLines = std::move(lines);
     }
     m_tickedExtensions.clear();
     for (const QString& sLine : ReadListFile(sUuid, kCapabilityListName)) {
@@ -408,9 +399,12 @@ void CContentsManager::WalkDirectory(int nDirFd, const QString& sPath, bool bBad
         ::close(nDirFd);
         return;
     }
+    // All names of the folder in one buffer, each ended by its NUL.
+    std::string names;
     struct SEntry
     {
-        std::string sName;
+        std::size_t nOffset;
+        std::size_t nLength;
         unsigned char nType;
     };
     std::vector<SEntry> entries;
@@ -419,23 +413,30 @@ void CContentsManager::WalkDirectory(int nDirFd, const QString& sPath, bool bBad
         const char* pszName = pEntry->d_name;
         if (pszName[0] == '.' && (pszName[1] == 0 || (pszName[1] == '.' && pszName[2] == 0)))
             continue;
-        entries.push_back({pszName, pEntry->d_type});
+        const std::size_t nLength = std::strlen(pszName);
+        entries.push_back({names.size(), nLength, pEntry->d_type});
+        names.append(pszName, nLength + 1);
     }
     if (errno != 0)
         WriteLogF("EnumerateFiles: listing of %s ended early: %s", ToUtf8(sPath).constData(), std::strerror(errno));
     ::closedir(pDir);
-    std::sort(entries.begin(), entries.end(), [](const SEntry& a, const SEntry& b) { return a.sName < b.sName; });
+    const char* pNames = names.data();
+    std::sort(entries.begin(), entries.end(), [pNames](const SEntry& a, const SEntry& b) {
+        return std::strcmp(pNames + a.nOffset, pNames + b.nOffset) < 0;
+    });
 
     for (const SEntry& entry : entries) {
         if (m_bStop)
             break;
+        const char* pszName = pNames + entry.nOffset;
         bool bNameBad = false;
-        const QString sName = NameText(entry.sName.data(), entry.sName.size(), &bNameBad);
-        QString sChild = sPath + '/' + sName;
+        const QString sName = NameText(pszName, entry.nLength, &bNameBad);
+        QString sChild;
+        sChild.reserve(sPath.size() + 1 + sName.size());
+        sChild.append(sPath).append(QLatin1Char('/')).append(sName);
         struct stat st
         {
         };
-        const char* pszName = entry.sName.c_str();
         bool bIsDir = entry.nType == DT_DIR;
         if (entry.nType != DT_DIR) {
             // Links are followed: a link to a file gives the file, a link to a folder its files.

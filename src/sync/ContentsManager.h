@@ -67,7 +67,7 @@ public:
     CThreadSafeQueue<CContent>& LongNameQueue() { return m_longNameQueue; }
 
     // Copy of the history lines of the run: as the scan read them, plus the lines WriteHistory
-    // added since, at most 50,000.
+    // added since (at most 50,000), converted from UTF-8.
     QStringList GetHistoryLines() const;
     // The transfer worker's history write (trimming included): adds the lines to the history of
     // the UUID, keeping the newest 50,000 lines in the order written, including the lines written
@@ -132,9 +132,8 @@ private:
     QString m_sDeviceIp;
     std::atomic<bool> m_bStop{false};
 
-    mutable std::mutex m_historyLock; // guards m_history and m_historyLines
-    CTransferHistory m_history;
-    QStringList m_historyLines;
+    mutable std::mutex m_historyLock; // guards m_history
+    CTransferHistory m_history;       // the device's history as the file holds it, for the run
 
     CTransferredIndex m_transferredIndex;                 // scan thread only
     QStringList m_tickedExtensions;                       // scan thread only, without the dot

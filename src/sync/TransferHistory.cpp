@@ -1,5 +1,6 @@
 #include "sync/TransferHistory.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -119,26 +120,26 @@ QByteArray JoinRawLines(const QList<QByteArray>& lines, qsizetype nFirst)
 }
 
 // Reads a decimal number of at least one digit; leading blanks are allowed when bBlanks is set.
-bool ReadNumber(const QString& s, qsizetype* pnPos, qsizetype nEnd, bool bBlanks, int* pnValue)
+bool ReadNumber(QByteArrayView s, qsizetype* pnPos, qsizetype nEnd, bool bBlanks, int* pnValue)
 {
     qsizetype i = *pnPos;
     while (bBlanks && i < nEnd && s[i] == ' ')
         ++i;
     const qsizetype nStart = i;
-    long long n = 0;
+    int n = 0;
     while (i < nEnd && s[i] >= '0' && s[i] <= '9' && i - nStart < 9) {
-        n = n * 10 + (s[i].unicode() - '0');
+        n = n * 10 + (s[i] - '0');
         ++i;
     }
     if (i == nStart)
         return false;
     *pnPos = i;
-    *pnValue = static_cast<int>(n);
+    *pnValue = n;
     return true;
 }
 
 // "(Y-M-D h:m:s)" in s[nBegin, nEnd).
-bool ParseTimeRange(const QString& s, qsizetype nBegin, qsizetype nEnd, int pnFields[6])
+bool ParseTimeRange(QByteArrayView s, qsizetype nBegin, qsizetype nEnd, int pnFields[6])
 {
     if (nEnd - nBegin < 13 || s[nBegin] != '(' || s[nEnd - 1] != ')')
         return false;
@@ -155,21 +156,39 @@ bool ParseTimeRange(const QString& s, qsizetype nBegin, qsizetype nEnd, int pnFi
 }
 
 // Position of the '(' of a well-formed file time that ends just before nEnd, or -1.
-qsizetype TimeStartBefore(const QString& sLine, qsizetype nEnd)
+qsizetype TimeStartBefore(QByteArrayView line, qsizetype nEnd)
 {
-    if (nEnd <= 0 || sLine[nEnd - 1] != ')')
+    if (nEnd <= 0 || line[nEnd - 1] != ')')
         return -1;
-    const qsizetype nOpen = sLine.lastIndexOf('(', nEnd - 1);
+    const qsizetype nOpen = line.first(nEnd).lastIndexOf('(');
     int fields[6];
-    return nOpen >= 0 && ParseTimeRange(sLine, nOpen, nEnd, fields) ? nOpen : -1;
+    return nOpen >= 0 && ParseTimeRange(line, nOpen, nEnd, fields) ? nOpen : -1;
 }
 
-std::string PathPartUtf8(const QString& sKey, qsizetype nTimeStart)
+// Length of the transferred key of a line in UTF-8: up to the " |" that follows the file time.
+// A path on this platform may itself hold " |", so the first " |" alone could cut the key inside
+// the path; a line without a well-formed time falls back to its first " |".
+qsizetype KeyLength(QByteArrayView line)
 {
-    QByteArray bytes = ToUtf8(sKey.left(nTimeStart));
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    const qsizetype nFirst = line.indexOf(" |");
+    for (qsizetype nPos = nFirst; nPos >= 0; nPos = line.indexOf(" |", nPos + 1)) {
+        if (TimeStartBefore(line, nPos) >= 0)
+            return nPos;
+    }
+    return nFirst < 0 ? line.size() : nFirst;
+}
+
+// The result field, taken from the end of the line so that a path or device name holding
+// "Result: " or "| Time" can neither fake nor hide a result.
+bool IsSuccess(QByteArrayView line)
+{
+    const qsizetype nTime = line.lastIndexOf("| Time");
+    if (nTime < 0)
+        return false;
+    const qsizetype nResult = line.first(nTime).lastIndexOf("Result: ");
+    if (nResult < 0)
+        return false;
+    return line.sliced(nResult + 8, nTime - nResult - 8) == QByteArrayView("OK ");
 }
 } // namespace
 
@@ -195,27 +214,13 @@ QString MakeHistoryLine(const QString& sSourcePath, const QString& sModifiedTime
 
 QString TransferredKeyOf(const QString& sLine)
 {
-    // The key ends at the " |" that follows the file time. A path on this platform may itself
-    // hold " |", so the first " |" alone could cut the key inside the path.
-    const qsizetype nFirst = sLine.indexOf(kFieldSeparator);
-    for (qsizetype nPos = nFirst; nPos >= 0; nPos = sLine.indexOf(kFieldSeparator, nPos + 1)) {
-        if (TimeStartBefore(sLine, nPos) >= 0)
-            return sLine.left(nPos);
-    }
-    return nFirst < 0 ? sLine : sLine.left(nFirst);
+    const QByteArray line = ToUtf8(sLine);
+    return FromUtf8(line.left(KeyLength(line)));
 }
 
 bool IsSuccessLine(const QString& sLine)
 {
-    const qsizetype nTime = sLine.lastIndexOf(QLatin1String("| Time"));
-    if (nTime < 0)
-        return false;
-    const QLatin1String kResult("Result: ");
-    const qsizetype nResult = sLine.lastIndexOf(kResult, nTime);
-    if (nResult < 0)
-        return false;
-    const qsizetype nText = nResult + kResult.size();
-    return nTime - nText == 3 && QStringView(sLine).mid(nText, 3) == QLatin1String("OK ");
+    return IsSuccess(ToUtf8(sLine));
 }
 
 QStringList BuildTransferredList(const QStringList& historyLines)
@@ -230,7 +235,8 @@ QStringList BuildTransferredList(const QStringList& historyLines)
 
 bool ParseModifiedTime(const QString& sTime, int pnFields[6])
 {
-    return ParseTimeRange(sTime, 0, sTime.size(), pnFields);
+    const QByteArray time = ToUtf8(sTime);
+    return ParseTimeRange(time, 0, time.size(), pnFields);
 }
 
 QString HistoryPathFor(const QString& sUuid)
@@ -459,22 +465,33 @@ QStringList CTransferHistory::Lines() const
 void CTransferredIndex::Clear()
 {
     m_entries.clear();
-    m_nEntries = 0;
+    m_lines.clear();
 }
 
-void CTransferredIndex::Build(const QStringList& keys)
+void CTransferredIndex::Build(const QList<QByteArray>& historyLines)
 {
     Clear();
-    for (const QString& sKey : keys) {
-        const qsizetype nOpen = sKey.lastIndexOf('(');
-        if (nOpen < 0)
-            continue;
-        STime time;
-        if (!ParseTimeRange(sKey, nOpen, sKey.size(), time.n))
+    m_lines = historyLines; // shares the bytes, copies nothing
+    for (qsizetype nLine = 0; nLine < m_lines.size(); ++nLine) {
+        const QByteArrayView line(m_lines[nLine]);
+        if (!IsSuccess(line))
+            continue; // a failed attempt leaves the file to be tried again
+        const QByteArrayView key = line.first(KeyLength(line));
+        const qsizetype nOpen = key.lastIndexOf('(');
+        SEntry entry{};
+        if (nOpen < 0 || !ParseTimeRange(key, nOpen, key.size(), entry.n))
             continue; // a key without a readable time never matches a file
-        m_entries[PathPartUtf8(sKey, nOpen)].push_back(time);
-        ++m_nEntries;
+        // The path part, without a byte-order mark in front of the first line.
+        entry.nPathStart = key.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+        if (nOpen < entry.nPathStart)
+            continue;
+        entry.nPathLength = static_cast<std::uint32_t>(nOpen - entry.nPathStart);
+        entry.nLine = static_cast<std::uint32_t>(nLine);
+        entry.nHash = HashOf(key.sliced(entry.nPathStart, entry.nPathLength));
+        m_entries.push_back(entry);
     }
+    std::stable_sort(m_entries.begin(), m_entries.end(),
+                     [](const SEntry& a, const SEntry& b) { return a.nHash < b.nHash; });
 }
 
 bool CTransferredIndex::IsAlreadyTransferred(const QString& sPath, const QString& sModifiedTime) const
@@ -484,15 +501,25 @@ bool CTransferredIndex::IsAlreadyTransferred(const QString& sPath, const QString
     int file[6];
     if (!ParseModifiedTime(sModifiedTime, file))
         return false;
-    const auto it = m_entries.find(PathPartUtf8(sPath, sPath.size()));
-    if (it == m_entries.end())
-        return false;
-    for (const STime& entry : it->second) {
+    const QByteArray path = ToUtf8(sPath);
+    const std::uint64_t nHash = HashOf(path);
+    auto it = std::lower_bound(m_entries.begin(), m_entries.end(), nHash,
+                               [](const SEntry& entry, std::uint64_t n) { return entry.nHash < n; });
+    for (; it != m_entries.end() && it->nHash == nHash; ++it) {
+        // Same path byte for byte (case-sensitive), and each of the six numbers of the file's time
+        // at most the entry's number in that position (field by field, not as one date).
+        if (QByteArrayView(m_lines[it->nLine]).sliced(it->nPathStart, it->nPathLength) != QByteArrayView(path))
+            continue;
         bool bCovered = true;
         for (int i = 0; i < 6 && bCovered; ++i)
-            bCovered = file[i] <= entry.n[i];
+            bCovered = file[i] <= it->n[i];
         if (bCovered)
             return true;
     }
     return false;
+}
+
+std::uint64_t CTransferredIndex::HashOf(QByteArrayView bytes)
+{
+    return std::hash<std::string_view>()(std::string_view(bytes.data(), static_cast<std::size_t>(bytes.size())));
 }

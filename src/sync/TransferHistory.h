@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 #include <QByteArray>
@@ -82,6 +81,7 @@ public:
     bool Write(const QString& sPath, const QStringList& newLines);
     // The lines as UTF-16 strings, oldest first.
     QStringList Lines() const;
+    const QList<QByteArray>& RawLines() const { return m_lines; }
     qsizetype LineCount() const { return m_lines.size(); }
     const QString& Path() const { return m_sPath; }
     // Counts the reads of the file, so a holder of a converted copy of the lines sees when the
@@ -102,27 +102,34 @@ private:
     std::int64_t m_nMtimeNs = -1;
 };
 
-// The index of transferred files: for each path (UTF-8, a leading byte-order mark dropped) the
-// file times of its successful lines. A file counts as transferred when an entry has its exact
-// path (byte for byte, case-sensitive) and a time whose six numbers (year, month, day, hour,
-// minute, second) are each at least the file's own number in that position. Entries whose time
-// cannot be parsed never match. One look-up per file, whatever the size of the history.
+// The index of transferred files, built from the successful lines of a history. A file counts
+// as transferred when a successful line has its exact path (byte for byte in UTF-8,
+// case-sensitive; a byte-order mark in front of the first line ignored) and a file time whose six
+// numbers (year, month, day, hour, minute, second) are each at least the file's own number in
+// that position. Lines whose time cannot be parsed never match. One look-up per file, whatever
+// the size of the history; the index shares the line bytes with the history it was built from.
 class CTransferredIndex
 {
 public:
-    // Replaces the index with the keys ("<path>(YYYY-MM-DD hh:mm:ss)").
-    void Build(const QStringList& keys);
+    // Replaces the index with the successful lines of a history (raw lines, without CR LF).
+    void Build(const QList<QByteArray>& historyLines);
     void Clear();
     bool IsAlreadyTransferred(const QString& sPath, const QString& sModifiedTime) const;
-    std::size_t EntryCount() const { return m_nEntries; }
+    std::size_t EntryCount() const { return m_entries.size(); }
 
 private:
-    struct STime
+    struct SEntry
     {
+        std::uint64_t nHash; // of the path part
+        std::uint32_t nLine;
+        std::uint32_t nPathStart;
+        std::uint32_t nPathLength;
         int n[6];
     };
-    std::unordered_map<std::string, std::vector<STime>> m_entries;
-    std::size_t m_nEntries = 0;
+    static std::uint64_t HashOf(QByteArrayView bytes);
+
+    QList<QByteArray> m_lines;
+    std::vector<SEntry> m_entries; // sorted by hash
 };
 
 // Parses "(YYYY-MM-DD hh:mm:ss)" (the year may be blank-padded); false for any other text.

@@ -157,7 +157,7 @@ TEST(TransferHistory, CorruptHistoryNeitherCrashesNorLosesBytes)
     CTransferHistory history;
     ASSERT_TRUE(history.Load(HistoryPathFor(kUuid)));
     CTransferredIndex index;
-    index.Build(BuildTransferredList(history.Lines()));
+    index.Build(history.RawLines());
     EXPECT_TRUE(index.IsAlreadyTransferred("/home/ann/Music/good.mp3", "(2014-03-07 09:05:02)"));
     EXPECT_TRUE(index.IsAlreadyTransferred("/home/ann/Music/bom.mp3", "(2014-03-07 09:05:02)"))
         << "a byte-order mark before the first line does not hide its path";
