@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -25,8 +26,8 @@
 #include "device/SsdpFinder.h"
 #include "device/SsdpMessage.h"
 #include "device/UPnPDeviceFinder.h"
-#include "platform/SmbShareFileSystem.h"
 #include "support/ReferencePlayer.h"
+#include "support/TestHome.h"
 
 namespace {
 
@@ -510,37 +511,38 @@ TEST_F(ReferencePlayerTest, ShareFullAndReadOnly)
     EXPECT_FALSE(QFile::exists(QString::fromStdString(sInternal + "/a.mp3")));
 }
 
-// The shares as the program reaches them: through the player's own Samba server, with the
-// full-share fault showing as a full disk.
+// The shares over SMB, through the player's own Samba server (checked with the smbclient tool,
+// so this test stays independent of the program's SMB back end), with the full-share fault
+// showing as a full disk.
 TEST_F(ReferencePlayerTest, SambaSharesAndFullShare)
 {
-    if (geteuid() != 0 || QStandardPaths::findExecutable("smbd", {"/usr/sbin", "/usr/local/sbin"}).isEmpty())
-        GTEST_SKIP() << "needs root inside the namespace and smbd";
+    const QString sSmbclient = QStandardPaths::findExecutable("smbclient");
+    if (geteuid() != 0 || QStandardPaths::findExecutable("smbd", {"/usr/sbin", "/usr/local/sbin"}).isEmpty() ||
+        sSmbclient.isEmpty())
+        GTEST_SKIP() << "needs root inside the namespace, smbd and smbclient";
     const QString sInternal = m_dir.filePath("internal");
     CReferencePlayer& player =
         StartPlayer("127.0.0.8", {"--internal-dir", sInternal.toStdString(), "--external-dir",
                                   m_dir.filePath("external").toStdString(), "--share-tmpfs-kib", "1024", "--samba",
                                   m_dir.filePath("samba").toStdString(), "--samba-port", "4452"});
     ASSERT_TRUE(player.IsRunning());
-    SSmbConfig config;
-    config.nPort = 4452;
-    config.nTimeoutMs = 5000;
-    CSmbShareFileSystem smb(config);
-    const QByteArray data(200000, 'm');
-    auto copy = [&](const QString& sName) {
-        DWORD dwError = ERROR_SUCCESS;
-        auto pFile = smb.CreateFile("\\\\127.0.0.8\\Tolva_Internal\\" + sName, &dwError);
-        if (!pFile)
-            return dwError;
-        dwError = pFile->Write(data.constData(), static_cast<std::size_t>(data.size()));
-        const DWORD dwClose = pFile->Close();
-        return dwError != ERROR_SUCCESS ? dwError : dwClose;
+    const QString sSource = m_dir.filePath("a.mp3");
+    WriteTestFile(sSource, QByteArray(200000, 'm'));
+    auto smb = [&](const QString& sCommand, QByteArray* pOutput) {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(sSmbclient, {"-p", "4452", "-N", "//127.0.0.8/Tolva_Internal", "-c", sCommand});
+        process.waitForFinished(20000);
+        *pOutput = process.readAll();
+        return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0 &&
+               !pOutput->contains("NT_STATUS_");
     };
-    ASSERT_EQ(smb.CreateFolder("\\\\127.0.0.8\\Tolva_Internal\\PC"), static_cast<DWORD>(ERROR_SUCCESS));
-    EXPECT_EQ(copy("PC\\a.mp3"), static_cast<DWORD>(ERROR_SUCCESS));
-    EXPECT_EQ(QFileInfo(sInternal + "/PC/a.mp3").size(), data.size());
+    QByteArray output;
+    EXPECT_TRUE(smb("mkdir PC; put " + sSource + " PC\\a.mp3", &output)) << output.toStdString();
+    EXPECT_EQ(QFileInfo(sInternal + "/PC/a.mp3").size(), 200000);
     ASSERT_TRUE(player.Do("share-full"));
-    EXPECT_EQ(copy("PC\\b.mp3"), static_cast<DWORD>(ERROR_DISK_FULL));
+    EXPECT_FALSE(smb("put " + sSource + " PC\\b.mp3", &output));
+    EXPECT_TRUE(output.contains("NT_STATUS_DISK_FULL")) << output.toStdString();
     ASSERT_TRUE(player.Do("share-space"));
-    EXPECT_EQ(copy("PC\\b.mp3"), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_TRUE(smb("put " + sSource + " PC\\b.mp3", &output)) << output.toStdString();
 }
