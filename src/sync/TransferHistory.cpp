@@ -25,9 +25,9 @@ bool IsDiskFullErrno(int nErrno)
     return nErrno == ENOSPC || nErrno == EDQUOT;
 }
 
-QString TwoDigits(int n)
+void AppendTwoDigits(QString* ps, int n)
 {
-    return QString::asprintf("%02d", n);
+    ps->append(QChar(u'0' + (n / 10) % 10)).append(QChar(u'0' + n % 10));
 }
 
 bool WriteAllFd(int fd, const char* p, qsizetype n, int* pnErrno)
@@ -196,8 +196,19 @@ QString FormatHistoryTime(const QDateTime& localTime)
 {
     const QDate date = localTime.date();
     const QTime time = localTime.time();
-    return QString::asprintf("%4d-", date.year()) + TwoDigits(date.month()) + "-" + TwoDigits(date.day()) + " " +
-           TwoDigits(time.hour()) + ":" + TwoDigits(time.minute()) + ":" + TwoDigits(time.second());
+    QString sText = QString::number(date.year()).rightJustified(4, ' '); // "%4d"
+    sText.reserve(19);
+    sText += '-';
+    AppendTwoDigits(&sText, date.month());
+    sText += '-';
+    AppendTwoDigits(&sText, date.day());
+    sText += ' ';
+    AppendTwoDigits(&sText, time.hour());
+    sText += ':';
+    AppendTwoDigits(&sText, time.minute());
+    sText += ':';
+    AppendTwoDigits(&sText, time.second());
+    return sText;
 }
 
 QString FormatModifiedTime(const QDateTime& localTime)

@@ -264,7 +264,7 @@ TEST_F(ScanTest, LinksBadNamesSpecialFilesAndUnreadableFolders)
 
 TEST_F(ScanTest, StopDuringTheWalkQueuesNothing)
 {
-    for (int nFolder = 0; nFolder < 40; ++nFolder) {
+    for (int nFolder = 0; nFolder < 20; ++nFolder) {
         for (int nFile = 0; nFile < 100; ++nFile)
             WriteTestFile(Src(QString("Music/%1/%2.mp3").arg(nFolder).arg(nFile)), QByteArray());
     }
@@ -284,7 +284,7 @@ TEST_F(ScanTest, StopDuringTheWalkQueuesNothing)
     m_contents.SetStop(false);
     ASSERT_TRUE(m_contents.StartScan());
     m_contents.JoinScan();
-    EXPECT_EQ(m_contents.ContentQueue().GetCount(), 4000u);
+    EXPECT_EQ(m_contents.ContentQueue().GetCount(), 2000u);
 }
 
 TEST_F(ScanTest, NetworkFoldersOnTheDeviceAndBrokenListsAreSkipped)

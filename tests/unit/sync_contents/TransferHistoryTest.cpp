@@ -16,10 +16,14 @@
 namespace {
 const QString kUuid = "uuid:1234";
 
-QString OkLine(int n, const QString& sTime = "(2014-03-07 09:05:02)")
+// A successful line for file n. The tests need tens of thousands of them, so one line is built
+// by the program and the others follow its pattern.
+QString OkLine(int n)
 {
-    return MakeHistoryLine(QString("/home/ann/Music/%1.mp3").arg(n), sTime, "Living Room", kInternalShareName, "OK",
-                           QDateTime(QDate(2014, 3, 8), QTime(10, 11, 12)));
+    static const QString sPattern =
+        MakeHistoryLine("/home/ann/Music/%1.mp3", "(2014-03-07 09:05:02)", "Living Room", kInternalShareName, "OK",
+                        QDateTime(QDate(2014, 3, 8), QTime(10, 11, 12)));
+    return sPattern.arg(n);
 }
 
 QByteArray JoinCrLf(const QStringList& lines)
