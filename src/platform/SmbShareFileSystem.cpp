@@ -20,6 +20,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringList>
 #include <QUrl>
 
 #include <libsmbclient.h>
@@ -276,6 +277,13 @@ void CopyField(char* pszTarget, int nSize, const QString& sValue)
     const std::size_t nCopy = std::min<std::size_t>(utf8.size(), static_cast<std::size_t>(nSize - 1));
     std::memcpy(pszTarget, utf8.constData(), nCopy);
     pszTarget[nCopy] = '\0';
+}
+
+// A "." or ".." between backslashes: a target path must not step out of its folder.
+bool HasDotStep(const QString& sPath)
+{
+    const QStringList parts = sPath.split('\\');
+    return parts.contains(QLatin1String(".")) || parts.contains(QLatin1String(".."));
 }
 
 bool IsPlainHost(const QString& sHost)
@@ -622,7 +630,7 @@ CSmbShareFileSystem::CContext* CSmbShareFileSystem::Prepare(const QString& sPath
 {
     *pUrl = SmbUrl(sPath);
     if (pUrl->isEmpty()) {
-        *pdwError = ERROR_BAD_NETPATH;
+        *pdwError = HasDotStep(sPath) ? ERROR_INVALID_NAME : ERROR_BAD_NETPATH;
         return nullptr;
     }
     CContext* pContext = Context(pdwError);

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
+#include <mutex>
 #include <thread>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 
 #include "foundation/Paths.h"
+#include "platform/Diagnostics.h"
 #include "platform/ShareFileSystem.h"
 #include "platform/SmbShareFileSystem.h"
 #include "support/SambaServer.h"
@@ -93,6 +95,20 @@ private:
     QByteArray m_text;
 };
 
+// What the platform layer reported while a test ran.
+std::mutex g_diagnosticsMutex;
+QStringList g_diagnostics;
+void CollectDiagnostic(const QString& sMessage)
+{
+    std::lock_guard lock(g_diagnosticsMutex);
+    g_diagnostics.append(sMessage);
+}
+QStringList Diagnostics()
+{
+    std::lock_guard lock(g_diagnosticsMutex);
+    return g_diagnostics;
+}
+
 class SmbShareTest : public ::testing::Test
 {
 protected:
@@ -145,6 +161,11 @@ TEST(SmbUrl, SharePathsBecomeEscapedUrls)
 TEST_F(SmbShareTest, FoldersFilesReplaceAndDelete)
 {
     StartServer();
+    {
+        std::lock_guard lock(g_diagnosticsMutex);
+        g_diagnostics.clear();
+    }
+    const DiagnosticSink pOldSink = SetDiagnosticSink(&CollectDiagnostic);
     CSmbShareFileSystem fs(m_server.ClientConfig());
 
     EXPECT_TRUE(fs.PathExists(Internal()));
@@ -193,6 +214,10 @@ TEST_F(SmbShareTest, FoldersFilesReplaceAndDelete)
     EXPECT_FALSE(QFileInfo::exists(sLocal));
     EXPECT_FALSE(fs.PathExists(sFolder + "\\Music\\" + sName));
     EXPECT_EQ(fs.DeleteFile(sFolder + "\\Music\\" + sName), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+    // The fixed client settings load, and the library has nothing to complain about.
+    SetDiagnosticSink(pOldSink);
+    EXPECT_TRUE(Diagnostics().isEmpty()) << Diagnostics().join('\n').toStdString();
 }
 
 TEST_F(SmbShareTest, MissingShareOrServerGivesErrorsOfTheRightClass)
@@ -208,6 +233,8 @@ TEST_F(SmbShareTest, MissingShareOrServerGivesErrorsOfTheRightClass)
     EXPECT_NE(dwError, static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_FALSE(IsDiskFullOrDenied(dwError)) << dwError;
     EXPECT_FALSE(QFileInfo::exists(QDir::currentPath() + "/\\")) << "climbing above the share root made a folder";
+    EXPECT_FALSE(fs.CreateFile(Internal("\\..\\Tolva_External\\a.mp3"), &dwError));
+    EXPECT_EQ(dwError, static_cast<DWORD>(ERROR_INVALID_NAME));
 
     // No server at all on that address: refused at once.
     CSmbShareFileSystem nowhere(m_server.ClientConfig());
