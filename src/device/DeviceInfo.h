@@ -71,7 +71,7 @@ public:
         std::lock_guard lock(m_mutex);
         if (m_sIp.compare(sIp, Qt::CaseInsensitive) == 0)
             return false;
-        m_sIp = sIp;
+        Assign(m_sIp, sIp);
         return true;
     }
     // Stores the name when it differs exactly; true when it changed.
@@ -80,7 +80,7 @@ public:
         std::lock_guard lock(m_mutex);
         if (m_sFriendlyName == sName)
             return false;
-        m_sFriendlyName = sName;
+        Assign(m_sFriendlyName, sName);
         return true;
     }
 
@@ -98,14 +98,14 @@ public:
         SDeviceSnapshot fields;
         {
             std::lock_guard lock(m_mutex);
-            fields.sUuid = m_sUuid;
-            fields.sFriendlyName = m_sFriendlyName;
-            fields.sJpegIconUrl = m_sJpegIconUrl;
-            fields.sPngIconUrl = m_sPngIconUrl;
-            fields.sIp = m_sIp;
-            fields.sJpegIconPath = m_sJpegIconPath;
-            fields.sPngIconPath = m_sPngIconPath;
-            fields.sBaseUrl = m_sBaseUrl;
+            Assign(fields.sUuid, m_sUuid);
+            Assign(fields.sFriendlyName, m_sFriendlyName);
+            Assign(fields.sJpegIconUrl, m_sJpegIconUrl);
+            Assign(fields.sPngIconUrl, m_sPngIconUrl);
+            Assign(fields.sIp, m_sIp);
+            Assign(fields.sJpegIconPath, m_sJpegIconPath);
+            Assign(fields.sPngIconPath, m_sPngIconPath);
+            Assign(fields.sBaseUrl, m_sBaseUrl);
             fields.supportedTypes = m_supportedTypes;
         }
         fields.bManualAdded = IsManualAdded();
@@ -119,14 +119,14 @@ public:
     {
         {
             std::lock_guard lock(m_mutex);
-            m_sUuid = fields.sUuid;
-            m_sFriendlyName = fields.sFriendlyName;
-            m_sJpegIconUrl = fields.sJpegIconUrl;
-            m_sPngIconUrl = fields.sPngIconUrl;
-            m_sIp = fields.sIp;
-            m_sJpegIconPath = fields.sJpegIconPath;
-            m_sPngIconPath = fields.sPngIconPath;
-            m_sBaseUrl = fields.sBaseUrl;
+            Assign(m_sUuid, fields.sUuid);
+            Assign(m_sFriendlyName, fields.sFriendlyName);
+            Assign(m_sJpegIconUrl, fields.sJpegIconUrl);
+            Assign(m_sPngIconUrl, fields.sPngIconUrl);
+            Assign(m_sIp, fields.sIp);
+            Assign(m_sJpegIconPath, fields.sJpegIconPath);
+            Assign(m_sPngIconPath, fields.sPngIconPath);
+            Assign(m_sBaseUrl, fields.sBaseUrl);
             m_supportedTypes = fields.supportedTypes;
         }
         SetManualAdded(fields.bManualAdded);
@@ -143,7 +143,14 @@ private:
     void Set(QString& sField, const QString& sValue)
     {
         std::lock_guard lock(m_mutex);
-        sField = sValue;
+        Assign(sField, sValue);
+    }
+    // Copy and swap rather than QString's assignment: the texts are shared between threads by
+    // reference count, and this keeps every count change in code the thread checker can see.
+    static void Assign(QString& sField, const QString& sValue)
+    {
+        QString sCopy(sValue);
+        sField.swap(sCopy);
     }
 
     mutable std::mutex m_mutex; // guards the texts and the extension list

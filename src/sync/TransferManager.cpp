@@ -38,11 +38,24 @@ bool CTransferManager::StartThread()
     std::lock_guard lock(m_threadMutex);
     if (m_bShutdown.load() || m_bThreadRunning.load())
         return false;
-    // The previous run's thread has reported its code; it has nothing left to do but end.
+    // The previous run's thread has reported its code and has nothing left to do but end. It may
+    // still wait in TransferFinished for the thread that calls this, so it is not joined here.
     if (m_thread.joinable())
-        m_thread.join();
+        m_endedThreads.push_back({std::move(m_thread), m_pThreadExited});
+    for (auto it = m_endedThreads.begin(); it != m_endedThreads.end();) {
+        if (it->pExited->load()) {
+            it->thread.join();
+            it = m_endedThreads.erase(it);
+        } else {
+            ++it;
+        }
+    }
     m_bThreadRunning.store(true);
-    m_thread = std::thread([this] { TransferProc(); });
+    m_pThreadExited = std::make_shared<std::atomic<bool>>(false);
+    m_thread = std::thread([this, pExited = m_pThreadExited] {
+        TransferProc();
+        pExited->store(true);
+    });
     return true;
 }
 
@@ -69,6 +82,9 @@ void CTransferManager::Shutdown()
     std::lock_guard lock(m_threadMutex);
     if (m_thread.joinable())
         m_thread.join();
+    for (SEndedThread& ended : m_endedThreads)
+        ended.thread.join();
+    m_endedThreads.clear();
 }
 
 bool CTransferManager::Pause(std::int64_t nMs)

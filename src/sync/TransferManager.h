@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/Clock.h"
 #include "platform/ShareFileSystem.h"
@@ -96,8 +97,18 @@ private:
     std::atomic<ITransferProgressListener*> m_pProgress{nullptr};
     FileSystemFactory m_fileSystemFactory;
 
-    std::mutex m_threadMutex; // guards m_thread
+    // A thread whose run has reported its code: it may still be inside TransferFinished, waiting
+    // for the main window, so it is joined only once it has ended (or at shutdown).
+    struct SEndedThread
+    {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> pExited;
+    };
+
+    std::mutex m_threadMutex; // guards the three members below
     std::thread m_thread;
+    std::shared_ptr<std::atomic<bool>> m_pThreadExited;
+    std::vector<SEndedThread> m_endedThreads;
     std::atomic<bool> m_bThreadRunning{false};
     std::atomic<bool> m_bShutdown{false};
 

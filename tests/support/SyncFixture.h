@@ -12,6 +12,7 @@
 #include "foundation/Settings.h"
 #include "support/FakeDevicePower.h"
 #include "support/FaultyShareFileSystem.h"
+#include "support/QtPrinters.h"
 #include "support/TestHome.h"
 #include "support/TestMainWindow.h"
 #include "sync/CommonManager.h"

@@ -1,4 +1,4 @@
-#include "SyncFixture.h"
+#include "support/SyncFixture.h"
 
 #include <chrono>
 #include <thread>
@@ -232,7 +232,7 @@ TEST_F(CommonManagerTest, DestructionEndsARunInTheMiddleOfItsRetryPause)
     ASSERT_TRUE(pPower->WaitForRequests(1));
     ASSERT_TRUE(home.Clock().WaitForWaiters(1));
     home.Clock().Advance(2000);
-    ASSERT_TRUE(home.Clock().AdvanceUntil([&] { return nOpens.load() == 1; }, 100, 1000));
+    ASSERT_TRUE(home.Clock().AdvanceUntil([&] { return nOpens.load() == 1; }, 100, 10000));
     ASSERT_TRUE(home.Clock().WaitForWaiters(1)); // now in the 5-second pause before attempt 1
     const auto start = std::chrono::steady_clock::now();
     pCm.reset();

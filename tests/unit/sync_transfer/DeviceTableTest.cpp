@@ -178,26 +178,34 @@ TEST(DeviceTable, DroppingTheCurrentDeviceTellsTheTransferBeforeTheRecordGoes)
 namespace {
 // A search that keeps renaming and moving one player while a reader is busy, then waits on its
 // message queue (a manual-add request would wake it) until it is stopped.
+struct SBusyState
+{
+    std::atomic<int> nRounds{0};
+    std::atomic<bool> bReaderDone{false};
+    std::atomic<bool> bEnded{false};
+};
+
 class CBusySearch final : public IDeviceSearch
 {
 public:
+    explicit CBusySearch(SBusyState& state) : m_state(state) {}
     void Run(CDeviceManager& manager) override
     {
         manager.AddDevice(MakeDevice("uuid:busy", "10.0.0.1", "Name 0"));
         for (int i = 1; !manager.IsSearchStopping(); ++i) {
-            if (!bReaderDone.load()) {
+            if (!m_state.bReaderDone.load()) {
                 manager.UpdateKnownDevice("uuid:busy", QString("10.0.%1.1").arg(i % 200), QString("Name %1").arg(i));
-                nRounds.store(i);
+                m_state.nRounds.store(i);
                 continue;
             }
             // Now idle: a long wait that only the queue (or the stop) ends.
             Clock().WaitFor(manager.SearchQueue().ArrivalEvent(), 3600000);
         }
-        bEnded.store(true);
+        m_state.bEnded.store(true);
     }
-    std::atomic<int> nRounds{0};
-    std::atomic<bool> bReaderDone{false};
-    std::atomic<bool> bEnded{false};
+
+private:
+    SBusyState& m_state;
 };
 } // namespace
 
@@ -205,10 +213,10 @@ TEST(DeviceTable, RecordTextsChangeOnTheSearchThreadWhileOthersReadThem)
 {
     CTestHome home;
     auto pManager = std::make_unique<CDeviceManager>();
-    auto pSearch = std::make_unique<CBusySearch>();
-    CBusySearch* pBusy = pSearch.get();
-    ASSERT_TRUE(pManager->StartSearch(std::move(pSearch)));
-    EXPECT_FALSE(pManager->StartSearch(std::make_unique<CBusySearch>())) << "one search thread only";
+    SBusyState state;
+    SBusyState* pBusy = &state;
+    ASSERT_TRUE(pManager->StartSearch(std::make_unique<CBusySearch>(state)));
+    EXPECT_FALSE(pManager->StartSearch(std::make_unique<CBusySearch>(state))) << "one search thread only";
 
     int nReads = 0;
     while (nReads < 500) {

@@ -1,4 +1,4 @@
-#include "SyncFixture.h"
+#include "support/SyncFixture.h"
 
 #include "foundation/Paths.h"
 #include "foundation/StringTable.h"
