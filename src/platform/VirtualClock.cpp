@@ -95,10 +95,7 @@ bool CVirtualClock::WaitForWaiters(int nCount, std::int64_t nRealTimeoutMs)
                                      [&] { return static_cast<int>(m_waiters.size()) >= nCount; });
 }
 
-bool CVirtualClock::AdvanceStepAndCheck(std::int64_t nStepMs)
+void CVirtualClock::SettleOneMillisecond()
 {
-    Advance(nStepMs);
-    // Let the threads that the step woke do their work before the next step.
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return true;
 }

@@ -31,7 +31,8 @@ public:
     bool AdvanceUntil(Pred pred, std::int64_t nStepMs, std::int64_t nMaxMs);
 
 private:
-    bool AdvanceStepAndCheck(std::int64_t nStepMs);
+    static constexpr int kStepSettleMs = 50;
+    static void SettleOneMillisecond();
 
     std::mutex m_mutex; // guards m_waiters and m_localStart; taken before any event's mutex
     std::condition_variable m_waitersChanged;
@@ -47,7 +48,11 @@ bool CVirtualClock::AdvanceUntil(Pred pred, std::int64_t nStepMs, std::int64_t n
     for (std::int64_t nDone = 0; !pred(); nDone += nStepMs) {
         if (nDone >= nMaxMs)
             return pred();
-        AdvanceStepAndCheck(nStepMs);
+        Advance(nStepMs);
+        // Give the threads the step woke real time to do their work before the next step; on a
+        // loaded machine (sanitizers, parallel tests) they may need a while to be scheduled.
+        for (int nPoll = 0; nPoll < kStepSettleMs && !pred(); ++nPoll)
+            SettleOneMillisecond();
     }
     return true;
 }
