@@ -84,6 +84,30 @@ void ApplyClientSettings(SMBCCTX* pCtx)
     ::unlink(sTemplate.constData());
 }
 
+// The library starts (reads its configuration, sets up its logging) when the first context is
+// made and stops when the last one is freed; every new start leaks a little and reads the
+// configuration files again. One context that is never used for a call nor freed keeps it
+// started for the life of the process, with our settings applied once. Call with
+// g_libraryMutex held.
+SMBCCTX* g_pKeeper = nullptr;
+
+void KeepLibraryStarted()
+{
+    if (g_pKeeper)
+        return;
+    SMBCCTX* pCtx = smbc_new_context();
+    if (!pCtx)
+        return;
+    smbc_setLogCallback(pCtx, nullptr, LibraryLog);
+    smbc_setDebug(pCtx, 0);
+    ApplyClientSettings(pCtx);
+    if (!smbc_init_context(pCtx)) {
+        smbc_free_context(pCtx, 0);
+        return;
+    }
+    g_pKeeper = pCtx;
+}
+
 // Writing to a connection that the server has closed raises SIGPIPE, whose default action ends
 // the process. The library does not guard against it, so each call blocks the signal on the
 // calling thread and takes back one that the call raised before unblocking it.
@@ -335,12 +359,12 @@ public:
     {
         int nErrno = 0;
         const bool bOk = LibraryCall(SServer(), &nErrno, [this] {
+            KeepLibraryStarted();
             m_pCtx = smbc_new_context();
             if (!m_pCtx)
                 return false;
             smbc_setLogCallback(m_pCtx, nullptr, LibraryLog);
             smbc_setDebug(m_pCtx, 0);
-            ApplyClientSettings(m_pCtx);
             smbc_setOptionProtocols(m_pCtx, kMinProtocol, kMaxProtocol);
             smbc_setOptionUseCCache(m_pCtx, false);
             smbc_setOptionUseKerberos(m_pCtx, false);
