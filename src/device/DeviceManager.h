@@ -48,6 +48,11 @@ public:
     // A manual add found a device at the typed address (and selected it).
     virtual void SelectDeviceManual(const QString& sUuid, const QString& sIp) = 0;
     virtual void NotifyManualAddFinished() = 0;
+    // A manual add found no usable description at the typed address (WM_USER+32); no "finished"
+    // report follows from the device manager.
+    virtual void NotifyManualAddNoDescription() {}
+    // A search pass is over (WM_USER+6 to the main window, which checks for its selected device).
+    virtual void SearchFinishedOneTime() {}
     // The current device is being dropped as offline: the running transfer must learn that its
     // device is gone (device state "removed" first, then the stop flags).
     virtual void OnCurrentDeviceRemoved() = 0;

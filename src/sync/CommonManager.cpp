@@ -1,5 +1,6 @@
 #include "sync/CommonManager.h"
 
+#include "device/DeviceWebApi.h"
 #include "foundation/Log.h"
 #include "foundation/MessageIds.h"
 #include "foundation/Paths.h"
@@ -13,7 +14,7 @@ constexpr int kExploreShareTries = 5;
 constexpr std::int64_t kExploreSharePauseMs = 5000;
 } // namespace
 
-CCommonManager::CCommonManager() : m_contentsManager(this)
+CCommonManager::CCommonManager() : m_contentsManager(this), m_pDevicePower(std::make_shared<CDeviceWebApi>())
 {
     m_deviceManager.SetListener(this);
     m_transferManager.Initialize(this, &m_deviceManager, &m_contentsManager);
@@ -57,6 +58,13 @@ void CCommonManager::SetDevicePower(std::unique_ptr<IDevicePower> pDevicePower)
     std::lock_guard lock(m_powerMutex);
     pOld = std::move(m_pDevicePower);
     m_pDevicePower = std::move(pDevicePower);
+}
+
+bool CCommonManager::StartDeviceSearch(std::unique_ptr<IDeviceFinder> pFinder, SDeviceSearchTimes times)
+{
+    if (m_bClosing.load())
+        return false;
+    return m_deviceManager.StartSearch(std::make_unique<CDeviceSearch>(std::move(pFinder), times));
 }
 
 void CCommonManager::Pause(std::int64_t nMs)
@@ -288,6 +296,16 @@ void CCommonManager::NotifyManualAddFinished()
 {
     // For the Connection page, which the main window owns and hands the message to.
     PostToMainWindow(CWindowMessage(WM_MANUAL_ADD_FINISHED));
+}
+
+void CCommonManager::NotifyManualAddNoDescription()
+{
+    PostToMainWindow(CWindowMessage(WM_MANUAL_ADD_NO_DESCRIPTION));
+}
+
+void CCommonManager::SearchFinishedOneTime()
+{
+    PostToMainWindow(CWindowMessage(WM_DEVICE_NOT_FOUND));
 }
 
 void CCommonManager::OnCurrentDeviceRemoved()

@@ -9,6 +9,7 @@
 
 #include "device/DeviceManager.h"
 #include "device/DevicePower.h"
+#include "device/DeviceSearch.h"
 #include "platform/Clock.h"
 #include "platform/WindowMessages.h"
 #include "sync/ContentsManager.h"
@@ -56,9 +57,14 @@ public:
     // (WM_TRANSFER_FINISHED, sent) and the posted device messages, and the receiver of its
     // direct device reports. Either may be null.
     void Initialize(IMessageReceiver* pMainWnd, IDeviceEventReceiver* pDeviceEvents = nullptr);
-    // The player's power (power thread and direct queries). Without it a run that found files
+    // The player's power (power thread and direct queries); the constructor installs the
+    // players' web API (CDeviceWebApi), tests give a double. Without one a run that found files
     // ends with code 11 and SetDevicePowerState answers false.
     void SetDevicePower(std::unique_ptr<IDevicePower> pDevicePower);
+    // Starts the device search thread (passes, manual adds, offline check) once; pFinder null
+    // means the program's SSDP finder. Not done by the constructor, so that a common manager
+    // without a search (tests, the command line) never sends a search into the network.
+    bool StartDeviceSearch(std::unique_ptr<IDeviceFinder> pFinder = nullptr, SDeviceSearchTimes times = {});
 
     // --- User interface (main window thread) ---
     void StartSync();
@@ -83,6 +89,8 @@ public:
     void UpdateDeviceRemoved(const QString& sUuid) override;
     void SelectDeviceManual(const QString& sUuid, const QString& sIp) override;
     void NotifyManualAddFinished() override;
+    void NotifyManualAddNoDescription() override;
+    void SearchFinishedOneTime() override;
     void OnCurrentDeviceRemoved() override;
 
     // --- Flags ---
