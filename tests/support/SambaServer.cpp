@@ -106,6 +106,12 @@ QString CSambaServer::UnavailableReason()
                               "tests/support/run-in-netns.sh (run them through ctest)");
     if (FindSmbd().isEmpty())
         return QStringLiteral("smbd is not installed (scripts/install-deps.sh installs the samba package)");
+    // An unprivileged user namespace maps only this user and denies setgroups(), which smbd
+    // calls for every connection (and dies of).
+    QFile setgroups(QStringLiteral("/proc/self/setgroups"));
+    if (setgroups.open(QIODevice::ReadOnly) && setgroups.readAll().startsWith("deny"))
+        return QStringLiteral("smbd cannot run in an unprivileged user namespace (it needs setgroups(), which "
+                              "such a namespace denies); run the Samba tests as root, as CI does");
     return QString();
 }
 
