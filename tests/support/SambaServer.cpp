@@ -72,8 +72,13 @@ int RunProgram(const std::vector<std::string>& args)
 
 QString CurrentUserName()
 {
-    const passwd* pEntry = getpwuid(geteuid());
-    return pEntry ? QString::fromLocal8Bit(pEntry->pw_name) : QStringLiteral("root");
+    // The reentrant form: the client library calls getpwuid() on the copy's thread meanwhile.
+    passwd entry{};
+    passwd* pEntry = nullptr;
+    std::vector<char> buffer(16384);
+    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &pEntry) != 0 || !pEntry)
+        return QStringLiteral("root");
+    return QString::fromLocal8Bit(pEntry->pw_name);
 }
 
 bool WriteWholeFile(const QString& sPath, const QByteArray& data)
