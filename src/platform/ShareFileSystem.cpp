@@ -20,6 +20,33 @@ QByteArray NativePath(const QString& sPath)
     return QFile::encodeName(sPath);
 }
 
+class CLocalReadFile final : public IShareReadFile
+{
+public:
+    explicit CLocalReadFile(int fd) : m_fd(fd) {}
+    ~CLocalReadFile() override { ::close(m_fd); }
+
+    DWORD Read(char* pData, std::size_t nBytes, std::size_t* pnRead) override
+    {
+        for (;;) {
+            const ssize_t nDone = ::read(m_fd, pData, nBytes);
+            if (nDone >= 0) {
+                *pnRead = static_cast<std::size_t>(nDone);
+                return ERROR_SUCCESS;
+            }
+            if (errno != EINTR) {
+                *pnRead = 0;
+                return ErrorFromErrno(errno);
+            }
+        }
+    }
+
+    int Fd() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
 class CLocalWriteFile final : public IShareWriteFile
 {
 public:
@@ -45,6 +72,30 @@ public:
         return ERROR_SUCCESS;
     }
 
+    DWORD CopyFrom(IShareReadFile& source, std::size_t nBytes, std::size_t* pnCopied) override
+    {
+        *pnCopied = 0;
+        auto* pLocal = dynamic_cast<CLocalReadFile*>(&source);
+        if (!pLocal || m_bNoKernelCopy)
+            return ERROR_NOT_SUPPORTED;
+        for (;;) {
+            const ssize_t nDone = ::copy_file_range(pLocal->Fd(), nullptr, m_fd, nullptr, nBytes, 0);
+            if (nDone >= 0) {
+                *pnCopied = static_cast<std::size_t>(nDone);
+                return ERROR_SUCCESS;
+            }
+            if (errno == EINTR)
+                continue;
+            // File systems or kernels that cannot copy between these two files: nothing was
+            // copied, and the caller falls back to reading and writing.
+            if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
+                m_bNoKernelCopy = true;
+                return ERROR_NOT_SUPPORTED;
+            }
+            return ErrorFromErrno(errno);
+        }
+    }
+
     DWORD Close() override
     {
         if (m_fd < 0)
@@ -56,31 +107,7 @@ public:
 
 private:
     int m_fd;
-};
-
-class CLocalReadFile final : public IShareReadFile
-{
-public:
-    explicit CLocalReadFile(int fd) : m_fd(fd) {}
-    ~CLocalReadFile() override { ::close(m_fd); }
-
-    DWORD Read(char* pData, std::size_t nBytes, std::size_t* pnRead) override
-    {
-        for (;;) {
-            const ssize_t nDone = ::read(m_fd, pData, nBytes);
-            if (nDone >= 0) {
-                *pnRead = static_cast<std::size_t>(nDone);
-                return ERROR_SUCCESS;
-            }
-            if (errno != EINTR) {
-                *pnRead = 0;
-                return ErrorFromErrno(errno);
-            }
-        }
-    }
-
-private:
-    int m_fd;
+    bool m_bNoKernelCopy = false;
 };
 
 std::mutex g_mapMutex;

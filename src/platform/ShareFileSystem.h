@@ -13,12 +13,25 @@
 //
 // An instance is used by one thread only: remote back ends keep per-thread connection state.
 
+class IShareReadFile;
+
 // A file being written; it is created (or emptied) by CreateFile.
 class IShareWriteFile
 {
 public:
     virtual ~IShareWriteFile() = default;
     virtual DWORD Write(const char* pData, std::size_t nBytes) = 0;
+    // Copies up to nBytes from the source's current position into this file without the bytes
+    // passing through the caller (a copy inside the kernel between two local files); *pnCopied
+    // = 0 at the end of the source. ERROR_NOT_SUPPORTED, with nothing copied, when this pair of
+    // files cannot do that: the caller then reads and writes the block itself.
+    virtual DWORD CopyFrom(IShareReadFile& source, std::size_t nBytes, std::size_t* pnCopied)
+    {
+        (void)source;
+        (void)nBytes;
+        *pnCopied = 0;
+        return ERROR_NOT_SUPPORTED;
+    }
     // Flushes and closes; a write error that surfaces only now is returned here.
     virtual DWORD Close() = 0;
 };

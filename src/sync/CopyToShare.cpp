@@ -135,7 +135,28 @@ void CCopyToShare::CopyToDevice(const QString& sSourcePath, const CContent& cont
     }
 
     bool bFailed = false;
-    for (;;) {
+    // Between two local files the kernel copies each block (as cp does); elsewhere, and when it
+    // cannot, each block is read into the buffer and written.
+    bool bKernelCopy = true;
+    while (bKernelCopy) {
+        if (m_control.IsStopRequested()) {
+            m_run.eResult = EC_CANCELLED;
+            bFailed = true;
+            break;
+        }
+        std::size_t nCopied = 0;
+        dwError = pTarget->CopyFrom(*pSource, m_buffer.size(), &nCopied);
+        if (dwError == ERROR_NOT_SUPPORTED) {
+            bKernelCopy = false;
+        } else if (dwError != ERROR_SUCCESS) {
+            m_run.eResult = WriteErrorCode(dwError);
+            bFailed = true;
+            break;
+        } else if (nCopied == 0) {
+            break;
+        }
+    }
+    while (!bKernelCopy && !bFailed) {
         std::size_t nRead = 0;
         if (pSource->Read(m_buffer.data(), m_buffer.size(), &nRead) != ERROR_SUCCESS) {
             // A source that breaks off mid-way must not leave a shortened file counted as copied.

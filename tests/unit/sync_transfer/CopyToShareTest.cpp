@@ -295,3 +295,22 @@ TEST_F(CopyToShareTest, StopEndsTheOfflineWaitAtOnce)
     EXPECT_EQ(run.nOfflineWait, 1u);
     EXPECT_EQ(run.eResult, EC_CANCELLED);
 }
+
+TEST_F(CopyToShareTest, LocalFilesAreCopiedInsideTheKernelBlockByBlock)
+{
+    // The program's own layer (no fault wrapper): a mapped share is a local folder, so the
+    // blocks are copied by the kernel.
+    const QByteArray data = RandomBytes(5 * 262144 + 3, 6);
+    WriteTestFile(home.Path("internal/PC/k.flac"), RandomBytes(2000000, 7));
+    CContent content = Source("k.flac", data, "PC\\k.flac");
+    CShareFileSystem fs;
+    CCopyToShare copy(run, control, fs);
+    copy.HandleContent(content);
+    EXPECT_EQ(run.eResult, EC_OK);
+    EXPECT_EQ(ReadTestFile(home.Path("internal/PC/k.flac")), data) << "replaced, not overwritten in part";
+
+    content = Source("empty.mp3", QByteArray(), "PC\\empty.mp3");
+    copy.HandleContent(content);
+    EXPECT_EQ(run.eResult, EC_OK);
+    EXPECT_TRUE(QFile::exists(home.Path("internal/PC/empty.mp3")));
+}
