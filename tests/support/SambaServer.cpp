@@ -12,6 +12,7 @@
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -297,7 +298,57 @@ bool CSambaServer::Start(QString* psError)
         return false;
     }
     m_bPaused = false;
+    StartWatchdog();
     return WaitUntilAccepting(&sError);
+}
+
+void CSambaServer::StartWatchdog()
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return;
+    const pid_t serverGroup = m_pid;
+    const pid_t watchdog = ::fork();
+    if (watchdog == 0) {
+        // Only async-signal-safe calls here: the test process has other threads.
+        ::setsid(); // no terminal signal, no signal to the test's group reaches it
+        if (fds[0] != 3) {
+            ::dup2(fds[0], 3);
+        }
+        ::close(0);
+        ::close(1);
+        ::close(2);
+        if (::syscall(SYS_close_range, 4u, ~0u, 0u) != 0) {
+            for (int fd = 4; fd < 4096; ++fd)
+                ::close(fd);
+        }
+        char c = 0;
+        while (::read(3, &c, 1) < 0 && errno == EINTR) {
+        }
+        ::kill(-serverGroup, SIGKILL);
+        ::_exit(0);
+    }
+    ::close(fds[0]);
+    if (watchdog < 0) {
+        ::close(fds[1]);
+        return;
+    }
+    m_nLifeline = fds[1];
+    m_watchdog = watchdog;
+}
+
+void CSambaServer::StopWatchdog()
+{
+    if (m_nLifeline >= 0) {
+        ::close(m_nLifeline); // the watchdog kills the server group and ends
+        m_nLifeline = -1;
+    }
+    if (m_watchdog > 0) {
+        int nStatus = 0;
+        while (waitpid(m_watchdog, &nStatus, 0) < 0 && errno == EINTR) {
+        }
+        m_watchdog = -1;
+    }
 }
 
 bool CSambaServer::WaitUntilAccepting(QString* psError)
@@ -358,6 +409,7 @@ void CSambaServer::Kill()
     if (m_pid <= 0)
         return;
     SignalAll(SIGKILL);
+    StopWatchdog();
     WaitUntilGone();
     m_bPaused = false;
 }

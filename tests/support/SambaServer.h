@@ -16,7 +16,8 @@
 // loopback device and mount a small tmpfs under a share without touching the machine.
 //
 // The server runs in the foreground in its own process group (smbd forks one child per client
-// connection), so Kill and Pause reach the whole server. The destructor always stops it.
+// connection), so Kill and Pause reach the whole server. The destructor always stops it, and a
+// small watchdog process kills it when the test process dies without its destructor (a crash).
 class CSambaServer
 {
 public:
@@ -68,6 +69,10 @@ private:
     bool WaitUntilAccepting(QString* psError);
     void SignalAll(int nSignal);
     void WaitUntilGone();
+    // The watchdog waits on a pipe whose only writer is this process: when the pipe closes (Kill,
+    // or the end of the process), it kills the server's process group.
+    void StartWatchdog();
+    void StopWatchdog();
 
     QString m_sAddress;
     std::uint16_t m_nPort;
@@ -75,4 +80,6 @@ private:
     std::map<QString, SShare> m_shares;
     pid_t m_pid = -1;
     bool m_bPaused = false;
+    pid_t m_watchdog = -1;
+    int m_nLifeline = -1;
 };
