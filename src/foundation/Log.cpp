@@ -12,6 +12,7 @@
 
 #include "foundation/MessageIds.h"
 #include "foundation/Paths.h"
+#include "platform/AtomicFile.h"
 #include "platform/Clock.h"
 #include "platform/Diagnostics.h"
 #include "platform/WindowMessages.h"
@@ -25,24 +26,6 @@ const bool g_bSinkInstalled = [] {
     SetDiagnosticSink(&WriteLog);
     return true;
 }();
-
-bool WriteAll(int fd, const QByteArray& bytes, int* pnErrno)
-{
-    const char* p = bytes.constData();
-    qsizetype n = bytes.size();
-    while (n > 0) {
-        const ssize_t nDone = ::write(fd, p, static_cast<size_t>(n));
-        if (nDone < 0) {
-            if (errno == EINTR)
-                continue;
-            *pnErrno = errno;
-            return false;
-        }
-        p += nDone;
-        n -= nDone;
-    }
-    return true;
-}
 
 bool IsDiskFullErrno(int nErrno)
 {
@@ -102,7 +85,7 @@ void WriteLog(const QString& sMessage)
     ::lseek(fd, 0, SEEK_END);
     const QByteArray line = FormatLogLine(Clock().LocalTime(), sMessage);
     int nErrno = 0;
-    bool bDiskFull = !WriteAll(fd, line, &nErrno) && IsDiskFullErrno(nErrno);
+    bool bDiskFull = !WriteAllToFd(fd, line.constData(), line.size(), &nErrno) && IsDiskFullErrno(nErrno);
     // Network file systems may report a full disk only when the file is closed.
     if (::close(fd) != 0 && IsDiskFullErrno(errno))
         bDiskFull = true;

@@ -39,14 +39,15 @@ DWORD ErrorFromErrno(int nErrno)
     }
 }
 
-namespace {
-bool WriteAll(int fd, const char* p, qsizetype n)
+bool WriteAllToFd(int fd, const char* p, qsizetype n, int* pnErrno)
 {
     while (n > 0) {
         const ssize_t nDone = ::write(fd, p, static_cast<size_t>(n));
         if (nDone < 0) {
             if (errno == EINTR)
                 continue;
+            if (pnErrno)
+                *pnErrno = errno;
             return false;
         }
         p += nDone;
@@ -54,7 +55,6 @@ bool WriteAll(int fd, const char* p, qsizetype n)
     }
     return true;
 }
-} // namespace
 
 bool WriteFileAtomically(const QString& sPath, const QByteArray& data, DWORD* pError)
 {
@@ -67,7 +67,7 @@ bool WriteFileAtomically(const QString& sPath, const QByteArray& data, DWORD* pE
         return false;
     }
     ::fchmod(fd, 0600);
-    bool bOk = WriteAll(fd, data.constData(), data.size()) && ::fsync(fd) == 0;
+    bool bOk = WriteAllToFd(fd, data.constData(), data.size()) && ::fsync(fd) == 0;
     int nErrno = bOk ? 0 : errno;
     if (::close(fd) != 0 && bOk) {
         bOk = false;

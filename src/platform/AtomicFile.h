@@ -11,5 +11,9 @@
 // receives ERROR_DISK_FULL, ERROR_ACCESS_DENIED or another Windows-style code.
 bool WriteFileAtomically(const QString& sPath, const QByteArray& data, DWORD* pError = nullptr);
 
+// Writes all the bytes to the descriptor, retrying interrupted and short writes; false with
+// *pnErrno (if given) set to the errno of the failed write.
+bool WriteAllToFd(int fd, const char* pData, qsizetype nBytes, int* pnErrno = nullptr);
+
 // Maps an errno value to the Windows-style error code the program's callers test for.
 DWORD ErrorFromErrno(int nErrno);

@@ -30,22 +30,6 @@ void AppendTwoDigits(QString* ps, int n)
     ps->append(QChar(u'0' + (n / 10) % 10)).append(QChar(u'0' + n % 10));
 }
 
-bool WriteAllFd(int fd, const char* p, qsizetype n, int* pnErrno)
-{
-    while (n > 0) {
-        const ssize_t nDone = ::write(fd, p, static_cast<size_t>(n));
-        if (nDone < 0) {
-            if (errno == EINTR)
-                continue;
-            *pnErrno = errno;
-            return false;
-        }
-        p += nDone;
-        n -= nDone;
-    }
-    return true;
-}
-
 struct SFileState
 {
     std::int64_t nSize = -1;
@@ -89,7 +73,7 @@ bool AppendBytes(const QString& sPath, const QByteArray& data, SFileState* pStat
     }
     bytes += data;
     int nErrno = 0;
-    bool bOk = ::lseek(fd, 0, SEEK_END) >= 0 && WriteAllFd(fd, bytes.constData(), bytes.size(), &nErrno);
+    bool bOk = ::lseek(fd, 0, SEEK_END) >= 0 && WriteAllToFd(fd, bytes.constData(), bytes.size(), &nErrno);
     if (!bOk) {
         if (nErrno == 0)
             nErrno = errno;
