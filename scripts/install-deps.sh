@@ -12,6 +12,8 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   samba smbclient iproute2 xvfb xauth
+  # the demonstration without root rights (user namespaces with subordinate ids)
+  uidmap
 )
 
 missing=()

@@ -98,7 +98,12 @@ bool CPlayerShares::StartSamba(const QString& sAddress, quint16 nPort, const QSt
     for (int i = 0; i < m_folders.size(); ++i) {
         conf += "[" + m_names[i] + "]\n";
         conf += "  path = " + m_folders[i] + "\n";
-        conf += "  read only = no\n  guest ok = yes\n  guest only = yes\n  force user = " + sUser + "\n";
+        conf += "  read only = no\n  guest ok = yes\n  guest only = yes\n";
+        // Started without root rights (in a user namespace that maps only this user), smbd runs
+        // as that user, which is the guest account already; there a force user of the same name
+        // gives a token that does not own the share folders, and every write is refused.
+        if (geteuid() == 0)
+            conf += "  force user = " + sUser + "\n";
     }
     m_sSambaConfig = state.filePath("smb.conf");
     QFile file(m_sSambaConfig);
