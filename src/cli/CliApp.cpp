@@ -16,9 +16,9 @@ struct SCommand
 };
 
 const SCommand kCommands[] = {
-    {"folders", &RunFoldersCommand},
-    {"types", &RunTypesCommand},
-    {"history", &RunHistoryCommand},
+    {"players", &RunPlayersCommand}, {"add", &RunAddCommand},           {"select", &RunSelectCommand},
+    {"power", &RunPowerCommand},     {"transfer", &RunTransferCommand}, {"folders", &RunFoldersCommand},
+    {"types", &RunTypesCommand},     {"history", &RunHistoryCommand},
 };
 
 } // namespace

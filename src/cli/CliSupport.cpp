@@ -11,9 +11,23 @@
 
 QString CliText(unsigned nId, const QStringList& args)
 {
-    QString sText = LoadStringText(nId);
-    for (const QString& sArg : args)
-        sText = sText.arg(sArg);
+    // One pass over the text: an argument that itself holds "%2" (a player's name, a file
+    // name) is never substituted again.
+    const QString sTemplate = LoadStringText(nId);
+    QString sText;
+    sText.reserve(sTemplate.size());
+    for (qsizetype i = 0; i < sTemplate.size(); ++i) {
+        const QChar c = sTemplate[i];
+        if (c == '%' && i + 1 < sTemplate.size() && sTemplate[i + 1] >= '1' && sTemplate[i + 1] <= '9') {
+            const int nArg = sTemplate[i + 1].unicode() - '1';
+            if (nArg < args.size()) {
+                sText += args[nArg];
+                ++i;
+                continue;
+            }
+        }
+        sText += c;
+    }
     return sText;
 }
 

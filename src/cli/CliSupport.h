@@ -52,3 +52,8 @@ int CheckStateFileReadable(ICliIo& io, const QString& sPath);
 int RunFoldersCommand(const QStringList& arguments, ICliIo& io);
 int RunTypesCommand(const QStringList& arguments, ICliIo& io);
 int RunHistoryCommand(const QStringList& arguments, ICliIo& io);
+int RunPlayersCommand(const QStringList& arguments, ICliIo& io);
+int RunAddCommand(const QStringList& arguments, ICliIo& io);
+int RunSelectCommand(const QStringList& arguments, ICliIo& io);
+int RunPowerCommand(const QStringList& arguments, ICliIo& io);
+int RunTransferCommand(const QStringList& arguments, ICliIo& io);

@@ -135,6 +135,8 @@ void CCopyToShare::CopyToDevice(const QString& sSourcePath, const CContent& cont
     }
 
     bool bFailed = false;
+    std::uint64_t nBytesCopied = 0;
+    m_control.ShowFileCopying(content.m_sSourcePath, 0);
     // Between two local files the kernel copies each block (as cp does); elsewhere, and when it
     // cannot, each block is read into the buffer and written.
     bool bKernelCopy = true;
@@ -154,6 +156,9 @@ void CCopyToShare::CopyToDevice(const QString& sSourcePath, const CContent& cont
             break;
         } else if (nCopied == 0) {
             break;
+        } else {
+            nBytesCopied += nCopied;
+            m_control.ShowFileCopying(content.m_sSourcePath, nBytesCopied);
         }
     }
     while (!bKernelCopy && !bFailed) {
@@ -177,6 +182,8 @@ void CCopyToShare::CopyToDevice(const QString& sSourcePath, const CContent& cont
             bFailed = true;
             break;
         }
+        nBytesCopied += nRead;
+        m_control.ShowFileCopying(content.m_sSourcePath, nBytesCopied);
     }
     // A write error that surfaces only when the file is closed (buffered network writes, a full
     // disk noticed late) is a write error like any other.

@@ -1,5 +1,7 @@
 #include "sync/DeviceLists.h"
 
+#include <algorithm>
+
 #include <QFile>
 
 #include "foundation/Log.h"
@@ -148,4 +150,18 @@ bool HasTickedListLine(const QStringList& lines)
             return true;
     }
     return false;
+}
+
+QStringList MergeSupportedTypes(const QStringList& lines, const QStringList& supportedTypes)
+{
+    QStringList merged = lines;
+    for (const QString& sType : supportedTypes) {
+        if (sType.isEmpty())
+            continue;
+        const bool bKnown = std::any_of(merged.begin(), merged.end(),
+                                        [&](const QString& sLine) { return ListLineText(sLine) == sType; });
+        if (!bKnown)
+            merged << sType + "|1";
+    }
+    return merged;
 }

@@ -37,3 +37,8 @@ QString ListLineText(const QString& sLine);
 // The texts of the ticked lines, in order.
 QStringList TickedListTexts(const QStringList& lines);
 bool HasTickedListLine(const QStringList& lines);
+
+// The type list after the device reported its types: a type the list already holds keeps its
+// line (and tick), a new type is added ticked at the end. Types the device no longer reports
+// keep their lines, so a list is never shortened by a player's incomplete answer.
+QStringList MergeSupportedTypes(const QStringList& lines, const QStringList& supportedTypes);

@@ -90,6 +90,9 @@ private:
     bool IsDeviceRemoved() const override { return m_eDeviceState.load() == EC_DEVICE_REMOVED; }
     bool Pause(std::int64_t nMs) override;
     void ShowProgress(unsigned nDone, unsigned nTotal) override;
+    void ShowFileCopying(const QString& sSourcePath, std::uint64_t nBytesCopied) override;
+    // Writes the file's history line and tells the progress listener its outcome.
+    void RecordFile(CTransferResults& results, const CContent& content, bool bFallback = false);
 
     ITransferOwner* m_pOwner = nullptr;
     CDeviceManager* m_pDeviceManager = nullptr;

@@ -36,4 +36,9 @@ public:
     // cancel or a shutdown never waits for a 5-second retry pause or the offline wait.
     virtual bool Pause(std::int64_t nMs) = 0;
     virtual void ShowProgress(unsigned nDone, unsigned nTotal) = 0;
+    // The file under way and its bytes written so far in this attempt.
+    virtual void ShowFileCopying(const QString& sSourcePath, std::uint64_t nBytesCopied)
+    {
+        (void)sSourcePath, (void)nBytesCopied;
+    }
 };
