@@ -175,3 +175,50 @@ TEST(CliArguments, IpAddressesAreFourNumbersUpTo255)
         EXPECT_FALSE(ParseCliIpAddress(io, pszBad, &sIp)) << pszBad;
     }
 }
+
+// The network commands refuse bad input before they search: nothing is sent and nothing changes.
+TEST_F(CliCommands, PlayerCommandsRefuseBadInputBeforeSearching)
+{
+    EXPECT_EQ(Run({"add", "300.1.2.3"}), CLI_EXIT_INVALID_INPUT);
+    EXPECT_TRUE(io.sErr.contains("300.1.2.3"));
+    EXPECT_EQ(Run({"add", "living-room"}), CLI_EXIT_INVALID_INPUT);
+    EXPECT_EQ(Run({"add"}), CLI_EXIT_USAGE);
+    EXPECT_EQ(Run({"add", "127.0.0.2", "127.0.0.3"}), CLI_EXIT_USAGE);
+    EXPECT_EQ(Run({"select", "127.0.0.999"}), CLI_EXIT_INVALID_INPUT);
+    EXPECT_EQ(Run({"select", "127.0.0.2", "--wait", "0"}), CLI_EXIT_INVALID_INPUT);
+    EXPECT_EQ(Run({"players", "--seconds", "many"}), CLI_EXIT_INVALID_INPUT);
+    EXPECT_EQ(Run({"players", "--all"}), CLI_EXIT_USAGE);
+    EXPECT_EQ(Run({"transfer", "now"}), CLI_EXIT_USAGE);
+    EXPECT_EQ(Run({"transfer", "--wait", "601"}), CLI_EXIT_INVALID_INPUT);
+    EXPECT_EQ(Run({"transfer"}), CLI_EXIT_NO_PLAYER);
+    EXPECT_TRUE(io.sErr.contains("tolva select"));
+    EXPECT_EQ(Run({"power"}), CLI_EXIT_NO_PLAYER);
+    EXPECT_FALSE(QFile::exists(CSettingsStore::DefaultFilePath())) << "nothing was written";
+
+    for (const char* pszCommand : {"players", "add", "select", "power", "transfer"}) {
+        EXPECT_EQ(Run({pszCommand, "--help"}), CLI_EXIT_OK) << pszCommand;
+        EXPECT_TRUE(io.sOut.startsWith("Usage: tolva " + QString(pszCommand))) << pszCommand;
+    }
+
+    WriteTestFile(CSettingsStore::DefaultFilePath(), "{\"CurrentDevId\": ");
+    for (const char* pszCommand : {"players", "transfer", "power"})
+        EXPECT_EQ(Run({pszCommand}), CLI_EXIT_UNREADABLE) << pszCommand;
+    EXPECT_EQ(Run({"select", "127.0.0.2"}), CLI_EXIT_UNREADABLE);
+    EXPECT_EQ(ReadTestFile(CSettingsStore::DefaultFilePath()), QByteArray("{\"CurrentDevId\": "));
+}
+
+TEST(CliText, ArgumentsAreFilledInOnePass)
+{
+    // A player named "%2" must not pull the next argument into its name.
+    EXPECT_EQ(CliText(1036, {"Den %2 100%", "127.0.0.2", "uuid:1"}), "Selected Den %2 100% (127.0.0.2, uuid:1).");
+    EXPECT_EQ(CliText(1038, {}), "The player %1 was not found on the network.");
+}
+
+TEST(DeviceTypeList, MergeKeepsTicksAndAddsNewTypesTicked)
+{
+    const QStringList lines{"mp3|0", "flac|1", "dsf|0"};
+    EXPECT_EQ(MergeSupportedTypes(lines, {"flac", "mp3", "ogg", ""}),
+              (QStringList{"mp3|0", "flac|1", "dsf|0", "ogg|1"}));
+    EXPECT_EQ(MergeSupportedTypes({}, {"mp3", "wav"}), (QStringList{"mp3|1", "wav|1"}));
+    EXPECT_EQ(MergeSupportedTypes(lines, {}), lines) << "a player's empty answer shortens nothing";
+}
