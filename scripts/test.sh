@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with AddressSanitizer + UndefinedBehaviorSanitizer and runs
-# every test; then builds the thread tests with ThreadSanitizer and runs them.
+# every test; then builds the thread tests with ThreadSanitizer and runs them; then a short
+# fuzz run of the network-input parsers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,3 +23,7 @@ norandom=()
 if setarch "$(uname -m)" -R true 2>/dev/null; then norandom=(setarch "$(uname -m)" -R); fi
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   "${norandom[@]}" ctest --test-dir build/tsan --output-on-failure -j "$jobs" -L threads
+
+# A short fuzz run of every parser of network input on its seed corpus (10 s per target; a
+# longer run is scripts/fuzz.sh <seconds>).
+scripts/fuzz.sh 10
