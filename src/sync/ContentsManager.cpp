@@ -189,19 +189,47 @@ bool CContentsManager::StartScan()
     std::lock_guard lock(m_threadLock);
     if (m_bScanRunning)
         return false;
-    // A finished scan has cleared its flag and has nothing left but to return.
+    // The previous scan is over, but its thread may still wait in its report for the very thread
+    // that calls this (the main window's handler of that report): so it is put aside, not joined.
     if (m_searchThread.joinable())
-        m_searchThread.join();
+        m_endedThreads.push_back({std::move(m_searchThread), std::move(m_pSearchExited)});
+    for (auto it = m_endedThreads.begin(); it != m_endedThreads.end();) {
+        if (it->pExited->load()) {
+            it->thread.join();
+            it = m_endedThreads.erase(it);
+        } else {
+            ++it;
+        }
+    }
     m_bScanRunning = true;
-    m_searchThread = std::thread([this] { SearchProc(); });
+    m_pSearchExited = std::make_shared<std::atomic<bool>>(false);
+    m_searchThread = std::thread([this, pExited = m_pSearchExited] {
+        SearchProc();
+        pExited->store(true);
+    });
     return true;
 }
 
 void CContentsManager::JoinScan()
 {
-    std::lock_guard lock(m_threadLock);
-    if (m_searchThread.joinable())
-        m_searchThread.join();
+    // The joins run without the lock: a thread being joined may wait in its report for a handler
+    // that starts the next scan. A scan started that way is joined in the next round.
+    for (;;) {
+        std::vector<std::thread> threads;
+        {
+            std::lock_guard lock(m_threadLock);
+            if (m_searchThread.joinable())
+                threads.push_back(std::move(m_searchThread));
+            m_pSearchExited.reset();
+            for (SEndedThread& ended : m_endedThreads)
+                threads.push_back(std::move(ended.thread));
+            m_endedThreads.clear();
+        }
+        if (threads.empty())
+            return;
+        for (std::thread& thread : threads)
+            thread.join();
+    }
 }
 
 QStringList CContentsManager::GetHistoryLines() const
@@ -218,25 +246,30 @@ bool CContentsManager::WriteHistory(const QString& sUuid, const QStringList& new
 
 void CContentsManager::SearchProc()
 {
+    IContentsManagerOwner* const pOwner = m_pOwner;
+    if (!pOwner)
+        WriteLog("SearchProc: no owner to report to!");
     m_longNameQueue.Clear();
     if (ScanFolders() == 0)
         WriteLog("SearchProc: There are no files need to transfer!");
-    if (m_bStop) {
+    const bool bStopped = m_bStop;
+    if (bStopped) {
         // A stopped scan hands nothing on: neither queue may start a transfer later.
         m_contentQueue.Clear();
         m_longNameQueue.Clear();
-        if (m_pOwner)
-            m_pOwner->TransferFinished(EC_CANCELLED);
-    } else if (m_contentQueue.GetCount() > 0 || m_longNameQueue.GetCount() > 0) {
-        // The transfer thread records the files that cannot be placed, so they alone start a run.
-        if (m_pOwner)
-            m_pOwner->StartPowerCheck();
-    } else if (m_pOwner) {
-        m_pOwner->TransferFinished(EC_NO_FILES);
     }
-    if (!m_pOwner)
-        WriteLog("SearchProc: no owner to report to!");
+    // The transfer thread records the files that cannot be placed, so they alone start a run.
+    const bool bQueued = !bStopped && (m_contentQueue.GetCount() > 0 || m_longNameQueue.GetCount() > 0);
+    // Over before the report: the main window handles a report while this thread waits (the power
+    // check may even report from its own thread before StartPowerCheck returns here), and may
+    // start the next scan from its handler. From here on this thread touches no member.
     m_bScanRunning = false;
+    if (!pOwner)
+        return;
+    if (bQueued)
+        pOwner->StartPowerCheck();
+    else
+        pOwner->TransferFinished(bStopped ? EC_CANCELLED : EC_NO_FILES);
 }
 
 void CContentsManager::LoadHistoryAndIndex()

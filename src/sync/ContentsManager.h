@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <unordered_set>
@@ -28,11 +29,16 @@
 // starts the scan; the scan thread fills both queues and the history lines; the transfer thread
 // empties the queues, waits on the files-ready event and writes the history (WriteHistory). The
 // common manager sets the event only after the scan has ended.
+//
+// A scan counts as ended before it reports (5, 8 or the power check): the main window handles
+// the run's outcome while the reporting thread waits for it, and may start the next run from its
+// handler. The old thread then has nothing left to do but return; it is joined later (at the next
+// start, by JoinScan or by the destructor), never by the start that replaced it.
 class CContentsManager
 {
 public:
     explicit CContentsManager(IContentsManagerOwner* pOwner = nullptr);
-    // Stops a running scan and joins its thread. Must not run while the scan thread may be
+    // Stops a running scan and joins every scan thread. Must not run while a scan thread may be
     // blocked in TransferFinished waiting for this same thread (stop taking window messages
     // first, so that such a send returns).
     virtual ~CContentsManager();
@@ -51,12 +57,15 @@ public:
     bool IsStopRequested() const { return m_bStop; }
 
     // Starts SearchProc on a new thread; false (and nothing started) while a scan still runs.
+    // May be called from the handler of the previous scan's TransferFinished (on the thread that
+    // handles it, or on that scan thread itself): the previous thread is not joined here.
     bool StartScan();
-    // True from StartScan until SearchProc has reported its result and is about to end.
+    // True from StartScan until the scan is over and about to report (5, 8 or StartPowerCheck).
     bool IsScanRunning() const { return m_bScanRunning; }
-    // Waits for the scan thread to end (nothing when none was started). Blocks until the scan
-    // reported its result: call it only from a thread the owner's TransferFinished does not wait
-    // for.
+    // Waits until every scan thread started so far has ended (nothing when none was), including
+    // scans started meanwhile from a report's handler. Blocks until each scan's report has been
+    // handled: call it only from a thread the owner's TransferFinished does not wait for, and
+    // never from a scan thread.
     void JoinScan();
 
     // Set by the common manager once the device is ready; the transfer thread waits for it and
@@ -120,9 +129,19 @@ private:
     void WalkDirectory(int nDirFd, const QString& sPath, bool bBadName, std::vector<SFoundFile>* pFiles);
     void LoadHistoryAndIndex();
 
+    // A scan thread that is over but may still wait in its report: "exited" is its last act, so
+    // once it is set a join returns at once.
+    struct SEndedThread
+    {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> pExited;
+    };
+
     IContentsManagerOwner* m_pOwner;
-    std::mutex m_threadLock; // guards m_searchThread (start and join)
+    std::mutex m_threadLock; // guards the three members below; held only to join threads that exited
     std::thread m_searchThread;
+    std::shared_ptr<std::atomic<bool>> m_pSearchExited;
+    std::vector<SEndedThread> m_endedThreads;
     std::atomic<bool> m_bScanRunning{false};
     CThreadSafeQueue<CContent> m_contentQueue;
     CEvent m_filesReadyEvent{true, false};

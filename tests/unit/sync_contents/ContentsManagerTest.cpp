@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <fcntl.h>
+#include <functional>
 #include <mutex>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include <QDir>
@@ -27,17 +31,30 @@ QString TimeText(time_t t)
 }
 
 // Records what the scan reports; TransferFinished can be held until the test lets it return,
-// as the main window holds a sent message.
+// as the main window holds a sent message, and can run a handler on the reporting thread, as a
+// send that is a direct call does.
 class CRecordingOwner : public IContentsManagerOwner
 {
 public:
     void StartPowerCheck() override { ++m_nPowerChecks; }
     void TransferFinished(eErrorCode eCode) override
     {
+        std::function<void(eErrorCode)> onCode;
+        {
+            std::lock_guard lock(m_mutex);
+            m_codes.push_back(eCode);
+            onCode = m_onCode;
+            m_cv.notify_all();
+        }
+        if (onCode)
+            onCode(eCode);
         std::unique_lock lock(m_mutex);
-        m_codes.push_back(eCode);
-        m_cv.notify_all();
         m_cv.wait(lock, [&] { return !m_bHold; });
+    }
+    void SetOnCode(std::function<void(eErrorCode)> fn)
+    {
+        std::lock_guard lock(m_mutex);
+        m_onCode = std::move(fn);
     }
     std::vector<eErrorCode> Codes()
     {
@@ -62,6 +79,7 @@ private:
     std::condition_variable m_cv;
     std::vector<eErrorCode> m_codes;
     bool m_bHold = false;
+    std::function<void(eErrorCode)> m_onCode;
 };
 
 struct SQueued
@@ -262,7 +280,7 @@ TEST_F(ScanTest, LinksBadNamesSpecialFilesAndUnreadableFolders)
     EXPECT_TRUE(log.contains("cannot read " + Src("Music/broken.mp3").toUtf8()));
 }
 
-TEST_F(ScanTest, StopDuringTheWalkQueuesNothing)
+TEST_F(ScanTest, StopDuringTheWalkQueuesNothingAndTheNextScanStartsWhileTheReportIsHeld)
 {
     for (int nFolder = 0; nFolder < 20; ++nFolder) {
         for (int nFile = 0; nFile < 100; ++nFile)
@@ -273,18 +291,48 @@ TEST_F(ScanTest, StopDuringTheWalkQueuesNothing)
     ASSERT_TRUE(m_contents.StartScan());
     m_contents.SetStop(true);
     ASSERT_TRUE(m_owner.WaitForCode());
-    EXPECT_TRUE(m_contents.IsScanRunning()) << "the scan runs until its report has been handled";
-    EXPECT_FALSE(m_contents.StartScan());
+    EXPECT_EQ(m_owner.Codes(), std::vector<eErrorCode>{EC_CANCELLED});
+    EXPECT_EQ(m_contents.ContentQueue().GetCount() + m_contents.LongNameQueue().GetCount(), 0u);
+
+    // The stopped scan still waits in its report, yet it is over: the next one starts at once
+    // and does a whole scan of its own.
+    EXPECT_FALSE(m_contents.IsScanRunning());
+    m_contents.SetStop(false);
+    ASSERT_TRUE(m_contents.StartScan());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (m_owner.m_nPowerChecks.load() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(m_owner.m_nPowerChecks, 1);
+    EXPECT_FALSE(m_contents.IsScanRunning());
+    EXPECT_EQ(m_contents.ContentQueue().GetCount(), 2000u);
     m_owner.SetHold(false);
     m_contents.JoinScan();
     EXPECT_EQ(m_owner.Codes(), std::vector<eErrorCode>{EC_CANCELLED});
-    EXPECT_EQ(m_owner.m_nPowerChecks, 0);
-    EXPECT_EQ(m_contents.ContentQueue().GetCount() + m_contents.LongNameQueue().GetCount(), 0u);
+}
 
-    m_contents.SetStop(false);
+TEST_F(ScanTest, ScanStartedFromTheReportOnTheScanThreadRunsAndIsJoined)
+{
+    ASSERT_TRUE(QDir().mkpath(Src("Empty")));
+    Watch({Src("Empty/") + "|1"});
+    // As a send that is a direct call: the handler runs on the reporting scan thread itself.
+    std::atomic<int> nReports{0};
+    std::atomic<int> nRestarts{0};
+    m_owner.SetOnCode([&](eErrorCode) {
+        if (nReports.fetch_add(1) < 2 && m_contents.StartScan())
+            ++nRestarts;
+    });
+    ASSERT_TRUE(m_contents.StartScan());
+    ASSERT_TRUE(m_owner.WaitForCode());
+    m_contents.JoinScan(); // joins the restarted scans too
+    EXPECT_EQ(nRestarts.load(), 2);
+    EXPECT_EQ(m_owner.Codes(), (std::vector<eErrorCode>{EC_NO_FILES, EC_NO_FILES, EC_NO_FILES}));
+    EXPECT_FALSE(m_contents.IsScanRunning());
+
+    // After the joins a plain start still works.
+    m_owner.SetOnCode(nullptr);
     ASSERT_TRUE(m_contents.StartScan());
     m_contents.JoinScan();
-    EXPECT_EQ(m_contents.ContentQueue().GetCount(), 2000u);
+    EXPECT_EQ(m_owner.Codes().size(), 4u);
 }
 
 TEST_F(ScanTest, NetworkFoldersOnTheDeviceAndBrokenListsAreSkipped)

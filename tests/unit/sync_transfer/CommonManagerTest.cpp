@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "foundation/MessageIds.h"
+#include "foundation/Paths.h"
 
 namespace {
 using CommonManagerTest = SyncFixture;
@@ -51,25 +52,23 @@ TEST_F(CommonManagerTest, ScanThatFindsNothingEndsWithFiveAndASecondStartWaitsFo
     pCm->StartSync();
     EXPECT_EQ(window.WaitForOutcome(), EC_NO_FILES);
 
-    // Hold the scan inside its power-check call: a second start starts no second scan.
+    // A second start while the scan walks its folders starts no second scan. The scan is over
+    // once it reports, so its power-check call already sees it ended.
+    for (int nFolder = 0; nFolder < 20; ++nFolder) {
+        for (int nFile = 0; nFile < 100; ++nFile)
+            WriteTestFile(home.Path(QString("Music/%1/%2.mp3").arg(nFolder).arg(nFile)), "x");
+    }
     SetLists({home.Path("Music") + "/|1"}, {"mp3|1"});
     pPower->SetAnswer(false, true);
-    std::mutex gate;
-    gate.lock();
-    std::atomic<bool> bInside{false};
-    pPower->SetOnStart([&] {
-        bInside.store(true);
-        std::lock_guard wait(gate);
-    });
+    std::atomic<bool> bScanRunningInReport{true};
+    pPower->SetOnStart([&] { bScanRunningInReport.store(pCm->ContentsManager().IsScanRunning()); });
     pCm->StartSync();
-    while (!bInside.load())
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_TRUE(pCm->ContentsManager().IsScanRunning());
     pCm->StartSync();
-    gate.unlock();
     ASSERT_TRUE(pPower->WaitForRequests(1));
     pCm->ContentsManager().JoinScan();
     EXPECT_EQ(pPower->Requests().size(), 1u);
+    EXPECT_FALSE(bScanRunningInReport.load());
+    EXPECT_EQ(pCm->ContentsManager().ContentQueue().GetCount(), 2001u);
     EXPECT_EQ(window.Outcomes().size(), 1u) << "the second start reported nothing of its own";
 
     const SPowerCheckRequest request = pPower->Requests()[0];
@@ -79,6 +78,72 @@ TEST_F(CommonManagerTest, ScanThatFindsNothingEndsWithFiveAndASecondStartWaitsFo
     EXPECT_TRUE(pCm->IsCheckingPower());
     pCm->CancelSync();
     EXPECT_FALSE(pCm->IsCheckingPower());
+}
+
+// The main window's handler of a scan's report starts the next run while the scan thread still
+// waits in its send, as the command line's retry and the window's idle restart do.
+TEST_F(CommonManagerTest, RunStartedFromTheHandlerOfANothingToTransferOutcomeRuns)
+{
+    AddPlayer();
+    WriteTestFile(home.Path("Music/a.mp3"), "a");
+    SetLists({home.Path("Music") + "/|1"}, {"wav|1"});
+    bool bRestarted = false;
+    bool bScanRunningInHandler = true;
+    window.SetOnOutcome([&](eErrorCode eCode) {
+        if (eCode != EC_NO_FILES || bRestarted)
+            return;
+        bRestarted = true;
+        bScanRunningInHandler = pCm->ContentsManager().IsScanRunning();
+        SetLists({home.Path("Music") + "/|1"}, {"mp3|1"});
+        pCm->StartSync();
+    });
+    pCm->StartSync();
+    EXPECT_EQ(window.WaitForOutcome(), EC_NO_FILES);
+    EXPECT_TRUE(bRestarted);
+    EXPECT_FALSE(bScanRunningInHandler) << "a scan that reported 5 is over";
+    // The restarted run goes all the way: power check, transfer, history.
+    EXPECT_EQ(window.WaitForOutcome(), EC_OK);
+    EXPECT_EQ(pPower->Requests().size(), 1u);
+    EXPECT_EQ(OnInternal(GetComputerNameText() + home.Path("Music/a.mp3")), "a");
+    EXPECT_EQ(window.Outcomes(), (std::vector<eErrorCode>{EC_NO_FILES, EC_OK}));
+}
+
+TEST_F(CommonManagerTest, RunStartedFromTheHandlerOfACancelledOutcomeRuns)
+{
+    AddPlayer();
+    for (int nFolder = 0; nFolder < 30; ++nFolder) {
+        for (int nFile = 0; nFile < 100; ++nFile)
+            WriteTestFile(home.Path(QString("Music/%1/%2.mp3").arg(nFolder).arg(nFile)), "x");
+    }
+    SetLists({home.Path("Music") + "/|1"}, {"mp3|1"});
+    pPower->SetAnswer(true, false); // the restarted run ends at the power check
+    int nRestarts = 0;
+    window.SetOnOutcome([&](eErrorCode eCode) {
+        if (eCode == EC_CANCELLED && nRestarts++ == 0)
+            pCm->StartSync();
+    });
+    pCm->StartSync();
+    pCm->CancelSync();
+    EXPECT_EQ(window.WaitForOutcome(), EC_CANCELLED);
+    EXPECT_EQ(nRestarts, 1);
+    // The restart cleared the stop and scanned the whole tree again.
+    EXPECT_EQ(window.WaitForOutcome(), EC_POWER_NOT_READY);
+    ASSERT_EQ(pPower->Requests().size(), 1u);
+    EXPECT_EQ(pCm->ContentsManager().ContentQueue().GetCount(), 3000u);
+    EXPECT_EQ(window.Outcomes(), (std::vector<eErrorCode>{EC_CANCELLED, EC_POWER_NOT_READY}));
+
+    // Once more, and then the manager goes away with the last scan thread not yet joined.
+    window.SetOnOutcome([&](eErrorCode eCode) {
+        if (eCode == EC_CANCELLED)
+            pCm->StartSync();
+    });
+    pCm->StartSync();
+    pCm->CancelSync();
+    EXPECT_EQ(window.WaitForOutcome(), EC_CANCELLED);
+    window.Quit();
+    const auto start = std::chrono::steady_clock::now();
+    pCm.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 TEST_F(CommonManagerTest, PowerCheckOutcomes)
