@@ -3,7 +3,10 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <QFileInfo>
+
 #include "cli/CliSupport.h"
+#include "platform/ShareFileSystem.h"
 
 namespace {
 
@@ -50,8 +53,11 @@ void CTransferProgress::ShowFileCopying(const QString& sSourcePath, std::uint64_
         m_bStarted = true;
         m_start = Clock::now();
     }
-    if (m_sCurrent != sSourcePath)
+    if (m_sCurrent != sSourcePath) {
         m_sCurrent = sSourcePath;
+        const QFileInfo source(sSourcePath); // a local source only; a network one stays unknown
+        m_nCurrentSize = !IsSharePath(sSourcePath) && source.isFile() ? source.size() : -1;
+    }
     m_nCurrentBytes = nBytesCopied;
     m_bChanged = true;
 }
@@ -107,6 +113,9 @@ QString CTransferProgress::BarLine(int nWidth) const
                         .arg(FormatBytes(dBytes));
     if (dSeconds > 0.5)
         sLine += "  " + FormatBytes(dBytes / dSeconds) + "/s";
+    if (!m_sCurrent.isEmpty() && m_nDone < m_nTotal && m_nCurrentSize > 0)
+        sLine +=
+            QString("  %1%").arg(std::min<qint64>(100, static_cast<qint64>(m_nCurrentBytes * 100 / m_nCurrentSize)));
     if (!m_sCurrent.isEmpty() && m_nDone < m_nTotal)
         sLine += "  " + TailOf(m_sCurrent, nWidth - 1 - static_cast<int>(sLine.size()) - 2);
     return sLine.left(nWidth - 1);
