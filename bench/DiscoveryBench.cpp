@@ -208,7 +208,7 @@ int main(int argc, char** argv)
     PrintBenchResult("discovery of 20 players (last DEVICE_ADDED / pass length)", dMeanMs, options.nPassMs,
                      options.nPassMs / dMeanMs,
                      "ms; MX 2 s, pass 3 s; mean " + Fixed(dMeanMs / options.nPassMs, 3) + " of the pass over " +
-                         std::to_string(kRuns) + " fresh runs, worst run " + std::to_string(nWorstRun) + " " +
+                         std::to_string(kRuns) + " fresh runs; worst: run " + std::to_string(nWorstRun) + ", " +
                          Fixed(dWorstMs, 0) + " ms (" + Fixed(dWorstMs / options.nPassMs, 3) +
                          " of the pass); longest pass " + Fixed(dLongestPassMs, 0) + " ms");
     return 0;
