@@ -16,7 +16,7 @@ for program in build/bench/bench/bench_*; do
   "$program" | grep '^BENCH' >>"$results" || echo "BENCH	$(basename "$program")	failed	-	-	-" >>"$results"
 done
 
-printf '%-34s %14s %14s %8s  %s\n' benchmark ours peer ratio unit
+printf '%-58s %12s %12s %7s  %s\n' benchmark ours peer ratio unit
 cut -f2- "$results" | while IFS=$'\t' read -r name ours peer ratio unit; do
-  printf '%-34s %14s %14s %8s  %s\n' "$name" "$ours" "$peer" "$ratio" "$unit"
+  printf '%-58s %12s %12s %7s  %s\n' "$name" "$ours" "$peer" "$ratio" "$unit"
 done

@@ -98,11 +98,12 @@ protected:
         fields.sUuid = sUuid;
         fields.sIp = sIp;
         fields.sFriendlyName = "Living Room";
-        fields.sBaseUrl = "http://" + sIp + ":60100/sony";
+        fields.sBaseUrl = "http://" + sIp + ":60100/api";
         fields.supportedTypes = QStringList{"mp3", "flac"};
         ASSERT_TRUE(pCm->DeviceManager().AddDevice(std::make_unique<CDeviceInfo>(fields)));
-        if (bSelect)
+        if (bSelect) {
             ASSERT_TRUE(pCm->SelectDevice(sUuid));
+        }
     }
     void SetLists(const QStringList& folders, const QStringList& types, const QString& sUuid = kPlayerUuid)
     {

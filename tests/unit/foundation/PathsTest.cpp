@@ -169,9 +169,9 @@ TEST(Paths, CrackUrlSplitsHttpUrls)
     EXPECT_EQ(parts.nPort, 60100);
     EXPECT_EQ(parts.sPath, "/tolva.xml");
 
-    ASSERT_TRUE(CrackUrl("http://127.0.0.2/sony/system?x=1&y=a%20b#top", &parts));
+    ASSERT_TRUE(CrackUrl("http://127.0.0.2/api/system?x=1&y=a%20b#top", &parts));
     EXPECT_EQ(parts.nPort, 80) << "default port of http";
-    EXPECT_EQ(parts.sPath, "/sony/system?x=1&y=a%20b") << "the query stays, the fragment goes";
+    EXPECT_EQ(parts.sPath, "/api/system?x=1&y=a%20b") << "the query stays, the fragment goes";
 
     ASSERT_TRUE(CrackUrl("https://player.example:8443", &parts));
     EXPECT_EQ(parts.nScheme, 2);

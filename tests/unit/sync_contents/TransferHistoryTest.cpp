@@ -51,10 +51,10 @@ TEST(TransferHistory, LineLayoutKeyAndSuccessRule)
     EXPECT_EQ(FormatModifiedTime(QDateTime(QDate(999, 1, 2), QTime(3, 4, 5))), "( 999-01-02 03:04:05)");
 
     // Only the exact result "OK" is a success.
-    for (const QString& sResult : {"OK!", "The file could not be transferred.", "", "ok", " OK"})
+    for (const char* sResult : {"OK!", "The file could not be transferred.", "", "ok", " OK"})
         EXPECT_FALSE(IsSuccessLine(MakeHistoryLine("/a.mp3", "(2014-03-07 09:05:02)", "D", kInternalShareName, sResult,
                                                    QDateTime(QDate(2014, 3, 8), QTime(10, 11, 12)))))
-            << sResult.toStdString();
+            << sResult;
 
     // Names on this PC may hold " |" and "Result: OK | Time"; neither cuts the key nor fakes a result.
     const QString sOdd =

@@ -73,7 +73,7 @@ TEST_F(CommonManagerTest, ScanThatFindsNothingEndsWithFiveAndASecondStartWaitsFo
 
     const SPowerCheckRequest request = pPower->Requests()[0];
     EXPECT_EQ(request.sUuid, kPlayerUuid);
-    EXPECT_EQ(request.sBaseUrl, "http://127.0.0.2:60100/sony");
+    EXPECT_EQ(request.sBaseUrl, "http://127.0.0.2:60100/api");
     EXPECT_TRUE(request.bAllowWakeUp);
     EXPECT_TRUE(pCm->IsCheckingPower());
     pCm->CancelSync();
