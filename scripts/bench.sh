@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh >/dev/null
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTOLVA_BUILD_BENCH=ON -DTOLVA_BUILD_TESTS=ON >/dev/null
-cmake --build build/bench -j "$(nproc 2>/dev/null || echo 2)"
+cmake --build build/bench -j "$(nproc 2>/dev/null || echo 2)" >&2
 
 results=$(mktemp)
 trap 'rm -f "$results"' EXIT
