@@ -107,6 +107,26 @@ protected:
     }
     SRun Tolva(const QStringList& arguments) { return Finish(StartTolva(arguments)); }
 
+    // Starts `tolva transfer` over a slowed loopback and returns once nBytes of the file are on
+    // the share; null (after failing the test) when that does not happen.
+    QProcess* StartSlowTransferOf(const QString& sSourcePath, qint64 nBytes)
+    {
+        if (!LimitLoopback(true)) {
+            ADD_FAILURE() << "tc cannot limit loopback in this namespace";
+            return nullptr;
+        }
+        QProcess* pTransfer = StartTolva({"transfer"});
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (QFileInfo(OnShare(sSourcePath)).size() < nBytes && std::chrono::steady_clock::now() < deadline &&
+               !pTransfer->waitForFinished(20))
+            ;
+        if (OnShare(sSourcePath).isEmpty()) {
+            ADD_FAILURE() << "the large file never started: " << Describe(Finish(pTransfer));
+            return nullptr;
+        }
+        return pTransfer;
+    }
+
     // The file's copy on the player's internal share (below "<computer>/<source path>"), or
     // empty when there is none.
     QString OnShare(const QString& sSourcePath) const
@@ -219,14 +239,8 @@ TEST_F(EndToEnd, DiscoverSelectWatchTransferAgainChangedAndPlayerLostMidFile)
     // part already written is removed from the share.
     const QString sLarge = Music("Album/04 Long Suite.flac");
     WriteTestFile(sLarge, Bytes(96 * 1024 * 1024, 5));
-    ASSERT_TRUE(LimitLoopback(true)) << "tc cannot limit loopback in this namespace";
-    QProcess* pTransfer = StartTolva({"transfer"});
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while ((OnShare(sLarge).isEmpty() || QFileInfo(OnShare(sLarge)).size() < 4 * 1024 * 1024) &&
-           std::chrono::steady_clock::now() < deadline && !pTransfer->waitForFinished(20))
-        ;
-    if (OnShare(sLarge).isEmpty())
-        FAIL() << "the large file never started: " << Describe(Finish(pTransfer));
+    QProcess* pTransfer = StartSlowTransferOf(sLarge, 4 * 1024 * 1024);
+    ASSERT_TRUE(pTransfer);
     EXPECT_TRUE(player->Do("offline"));
     run = Finish(pTransfer);
     EXPECT_EQ(run.nExit, 27) << Describe(run);
@@ -283,14 +297,8 @@ TEST_F(EndToEnd, AddByAddressNotReadyPlayerAndNobodyAtTheAddress)
     // written is removed, and the file leaves no line in the history.
     const QString sLarge = Music("b.flac");
     WriteTestFile(sLarge, Bytes(64 * 1024 * 1024, 7));
-    ASSERT_TRUE(LimitLoopback(true)) << "tc cannot limit loopback in this namespace";
-    QProcess* pTransfer = StartTolva({"transfer"});
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while ((OnShare(sLarge).isEmpty() || QFileInfo(OnShare(sLarge)).size() < 2 * 1024 * 1024) &&
-           std::chrono::steady_clock::now() < deadline && !pTransfer->waitForFinished(20))
-        ;
-    if (OnShare(sLarge).isEmpty())
-        FAIL() << "the large file never started: " << Describe(Finish(pTransfer));
+    QProcess* pTransfer = StartSlowTransferOf(sLarge, 2 * 1024 * 1024);
+    ASSERT_TRUE(pTransfer);
     ::kill(static_cast<pid_t>(pTransfer->processId()), SIGINT);
     run = Finish(pTransfer);
     EXPECT_EQ(run.nExit, 18) << Describe(run);
