@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -119,6 +120,16 @@ QString CSambaServer::UnavailableReason()
         return QStringLiteral("smbd cannot run in an unprivileged user namespace (it needs setgroups(), which "
                               "such a namespace denies); run the Samba tests as root, as CI does");
     return QString();
+}
+
+void CSambaServer::ExitIfUnavailable()
+{
+    const QString sReason = UnavailableReason();
+    if (sReason.isEmpty())
+        return;
+    std::fprintf(stderr, "SKIPPED: %s\n", sReason.toLocal8Bit().constData());
+    std::fflush(nullptr);
+    std::_Exit(77);
 }
 
 void CSambaServer::AddShare(const QString& sName)

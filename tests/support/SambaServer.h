@@ -28,6 +28,9 @@ public:
 
     // Why no server can run here (empty when one can): outside the private namespace, or no smbd.
     static QString UnavailableReason();
+    // Where no Samba server can run, ends the test program with exit code 77 (a skip for CTest)
+    // and the reason, instead of letting it pass with nothing tested or fail for the machine.
+    static void ExitIfUnavailable();
 
     // Shares, applied by the next Start. Tolva_Internal and Tolva_External exist from the start.
     void AddShare(const QString& sName);
