@@ -400,16 +400,8 @@ bool CTransferHistory::Write(const QString& sPath, const QStringList& newLines)
 
     if (!bKnown || m_lines.size() + raw.size() <= kHistoryMaxLines) {
         // Appending: a file that could not be read is never rewritten, so nothing of it is lost.
-        SFileState state;
-        if (!AppendBytes(sPath, JoinRawLines(raw, 0), &state)) {
-            m_nSize = -1;
+        if (!AppendLines(sPath, raw))
             return false;
-        }
-        m_lines += raw;
-        m_bEndsWithCrLf = true;
-        m_nSize = state.nSize;
-        m_nInode = state.nInode;
-        m_nMtimeNs = state.nMtimeNs;
         if (!bKnown)
             m_nSize = -1; // the content is still unknown: read it before the next write
         return true;
@@ -435,6 +427,11 @@ bool CTransferHistory::Write(const QString& sPath, const QStringList& newLines)
     }
     // The rewrite failed for another reason (say, the folder is read-only while the file is
     // not): the new lines are appended so that they are not lost; the next write trims again.
+    return AppendLines(sPath, raw);
+}
+
+bool CTransferHistory::AppendLines(const QString& sPath, const QList<QByteArray>& raw)
+{
     SFileState state;
     if (!AppendBytes(sPath, JoinRawLines(raw, 0), &state)) {
         m_nSize = -1;

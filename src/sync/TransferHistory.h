@@ -91,6 +91,9 @@ public:
 private:
     bool FileUnchanged() const;
     void RememberFileState();
+    // Appends the lines to the file and to the lines held; false (content then unknown) when the
+    // append failed.
+    bool AppendLines(const QString& sPath, const QList<QByteArray>& raw);
 
     QString m_sPath;
     int m_nLoads = 0;

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <memory>
@@ -77,6 +79,33 @@ bool WaitUntil(const std::function<bool()>& pred, int nRealMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
+}
+
+// A socket that receives what is sent to the SSDP group on loopback (as a listening device
+// does); -1 after failing the test.
+int JoinSsdpGroupOnLoopback()
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        ADD_FAILURE() << "socket: " << std::strerror(errno);
+        return -1;
+    }
+    const int nOne = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &nOne, sizeof nOne);
+    sockaddr_in bindAddr{};
+    bindAddr.sin_family = AF_INET;
+    bindAddr.sin_port = htons(kSsdpPort);
+    inet_pton(AF_INET, kSsdpGroupAddress, &bindAddr.sin_addr);
+    ip_mreq membership{};
+    inet_pton(AF_INET, kSsdpGroupAddress, &membership.imr_multiaddr);
+    inet_pton(AF_INET, "127.0.0.1", &membership.imr_interface);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&bindAddr), sizeof bindAddr) != 0 ||
+        setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) != 0) {
+        ADD_FAILURE() << "joining the SSDP group: " << std::strerror(errno);
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 class ReferencePlayerTest : public ::testing::Test
@@ -375,19 +404,8 @@ TEST_F(ReferencePlayerTest, ScriptedHttpFaults)
 // The player's NOTIFY announcements: alive when it comes online, byebye when it goes away.
 TEST_F(ReferencePlayerTest, AnnouncesAliveAndByeBye)
 {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int fd = JoinSsdpGroupOnLoopback();
     ASSERT_GE(fd, 0);
-    const int nOne = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &nOne, sizeof nOne);
-    sockaddr_in bindAddr{};
-    bindAddr.sin_family = AF_INET;
-    bindAddr.sin_port = htons(kSsdpPort);
-    inet_pton(AF_INET, kSsdpGroupAddress, &bindAddr.sin_addr);
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&bindAddr), sizeof bindAddr), 0);
-    ip_mreq membership{};
-    inet_pton(AF_INET, kSsdpGroupAddress, &membership.imr_multiaddr);
-    inet_pton(AF_INET, "127.0.0.1", &membership.imr_interface);
-    ASSERT_EQ(setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership), 0);
 
     auto collect = [fd](int nMs) {
         std::vector<SSsdpMessage> messages;
@@ -429,19 +447,8 @@ TEST_F(ReferencePlayerTest, AnnouncesAliveAndByeBye)
 TEST_F(ReferencePlayerTest, FinderIgnoresHostileAnswers)
 {
     CReferencePlayer& player = StartPlayer("127.0.0.2");
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int fd = JoinSsdpGroupOnLoopback();
     ASSERT_GE(fd, 0);
-    const int nOne = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &nOne, sizeof nOne);
-    sockaddr_in bindAddr{};
-    bindAddr.sin_family = AF_INET;
-    bindAddr.sin_port = htons(kSsdpPort);
-    inet_pton(AF_INET, kSsdpGroupAddress, &bindAddr.sin_addr);
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&bindAddr), sizeof bindAddr), 0);
-    ip_mreq membership{};
-    inet_pton(AF_INET, kSsdpGroupAddress, &membership.imr_multiaddr);
-    inet_pton(AF_INET, "127.0.0.1", &membership.imr_interface);
-    ASSERT_EQ(setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership), 0);
 
     std::vector<std::string> hostile;
     for (const QString& sName : QDir(QString(TOLVA_TEST_DATA_DIR) + "/ssdp").entryList({"bad-*"}, QDir::Files)) {
