@@ -9,9 +9,16 @@ packages=(
   # libraries of the program
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
   libcurl4-openssl-dev libxml2-dev libsmbclient-dev
+  # the desktop program: Qt's SVG module and translations, input activity (XInput2, screen saver
+  # idle time), Wayland idle notification, opening addresses with the desktop's handler
+  qt6-svg-dev qt6-translations-l10n libxi-dev libxss-dev libxtst-dev libwayland-dev libwayland-bin
+  wayland-protocols xdg-utils
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   samba smbclient iproute2 xvfb xauth
+  # desktop tests and screenshots: a private session bus, synthetic input, fonts for Japanese and
+  # Chinese texts
+  dbus xdotool x11-xserver-utils fonts-noto-cjk
   # the demonstration without root rights (user namespaces with subordinate ids)
   uidmap
 )
