@@ -6,6 +6,8 @@
   strings-ts.py import <lang> file.ts     .ts -> src/resources/strings/<lang>.txt
   strings-ts.py check                     export and import every table in memory and
                                           report any table that does not come back unchanged
+  strings-ts.py sync                      rewrite every other table in the English table's
+                                          order and comments (after ids were added there)
 
 Every message carries its string id as its id, the English (2057) text as its source and the
 table's section comment as its extra comment, so translators see what the text is for in
@@ -82,8 +84,7 @@ def parse(lines):
 
 
 def texts_of(lang):
-    return {sid: text for kind, (sid, text) in
-            ((k, v) for k, v in parse(read_lines(lang)) if k == "text")}
+    return dict(value for kind, value in parse(read_lines(lang)) if kind == "text")
 
 
 def to_ts(lang):
@@ -174,6 +175,13 @@ def main(argv):
             print("%d texts are still marked unfinished; they were taken over" % unfinished, file=sys.stderr)
         with open(table_path(argv[1]), "w", encoding="utf-8", newline="") as f:
             f.write(table)
+        return 0
+    if len(argv) == 1 and argv[0] == "sync":
+        for lang in sorted(LANGUAGES):
+            if lang != ENGLISH and os.path.exists(table_path(lang)):
+                table, _, _ = from_ts(lang, to_ts(lang))
+                with open(table_path(lang), "w", encoding="utf-8", newline="") as f:
+                    f.write(table)
         return 0
     if len(argv) == 1 and argv[0] == "check":
         failed = []
