@@ -48,9 +48,9 @@ QString CTolvaMusicTransferApp::QtLanguageName(unsigned nLanguageId)
     }
 }
 
-unsigned CTolvaMusicTransferApp::SetUpLanguage()
+unsigned CTolvaMusicTransferApp::SetUpLanguage(unsigned nLanguageId)
 {
-    unsigned nLanguage = ChooseLanguage();
+    unsigned nLanguage = nLanguageId;
     if (!SetStringLanguage(nLanguage)) {
         WriteLogF("Language %u has no string table; using 2057.", nLanguage);
         std::fprintf(stderr, "tolva-music-transfer: no texts for language %u, using English\n", nLanguage);
@@ -84,7 +84,7 @@ EStartResult CTolvaMusicTransferApp::InitInstance(const QStringList& arguments)
 
     // The language is chosen before the guest check so that its message is in the user's
     // language, as the system's own resources would be.
-    SetUpLanguage();
+    SetUpLanguage(ChooseLanguage());
 
     if (m_services.isGuest()) {
         SMessageBox box;

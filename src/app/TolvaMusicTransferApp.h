@@ -53,10 +53,9 @@ public:
     static constexpr int kAutoStartDelayMs = 15000;
     // The command line asks for the start at logon: " -auto" anywhere in it.
     static bool IsAutoStart(const QStringList& arguments);
-    // Chooses the user-interface language, selects its string table (the English one with a log
-    // line when the program has none for it) and installs Qt's own translations for it. Returns
-    // the language in use.
-    unsigned SetUpLanguage();
+    // Selects the string table of a language (the English one, with a log line, when the program
+    // has none for it) and installs Qt's own translations for it. Returns the language in use.
+    unsigned SetUpLanguage(unsigned nLanguageId);
     // The language of Qt's own translations ("de", "zh_CN"); empty for English.
     static QString QtLanguageName(unsigned nLanguageId);
 

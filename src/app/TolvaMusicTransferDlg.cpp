@@ -15,10 +15,12 @@
 #include <QUrl>
 
 #include "app/ResourceIds.h"
+#include "controls/DevicePicture.h"
 #include "controls/SelFocus.h"
 #include "desktop/IMessagePresenter.h"
 #include "desktop/IShellOpener.h"
 #include "desktop/ITimerService.h"
+#include "desktop/Pictures.h"
 #include "foundation/Log.h"
 #include "foundation/MessageIds.h"
 #include "foundation/Paths.h"
@@ -78,6 +80,7 @@ CTolvaMusicTransferDlg::CTolvaMusicTransferDlg(const SMainWindowServices& servic
 {
     m_pUi->setupUi(this);
     setObjectName("mainWindow");
+    setWindowIcon(LoadIcon(IDI_APPLICATION_ICON));
     for (const unsigned nId : kTextIds)
         m_texts[nId] = LoadStringText(nId);
     m_commonManager.Initialize(this, this);
@@ -143,6 +146,9 @@ void CTolvaMusicTransferDlg::Start()
     ShowPage(CPropertyTreePageConnection::kTemplateId);
 
     SetTexts();
+    m_pUi->devicePicture->SetDefaultPicture(
+        LoadPicture(IDB_DEFAULT_DEVICE, QSize(CDevicePicture::kPictureSize, CDevicePicture::kPictureSize),
+                    devicePixelRatioF()));
     m_pUi->btnHelp->show();
     m_pUi->btnExplore->hide();
 
