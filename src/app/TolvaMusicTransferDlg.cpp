@@ -14,7 +14,10 @@
 #include <QMenuBar>
 #include <QUrl>
 
+#include "app/AboutDlg.h"
 #include "app/ResourceIds.h"
+#include "app/WaitDlg.h"
+#include "app/WizardEndDlg.h"
 #include "controls/DevicePicture.h"
 #include "controls/SelFocus.h"
 #include "desktop/IMessagePresenter.h"
@@ -90,6 +93,8 @@ CTolvaMusicTransferDlg::CTolvaMusicTransferDlg(const SMainWindowServices& servic
     AddPage(104, m_pRootInfo.get(), m_pPageSync.get(), CPropertyTreePageSyncSettings::kTemplateId);
     for (const auto& [nId, pPage] : m_mapPages)
         pPage->SetMainWindow(this);
+    m_pPageConnection->SetServices({&m_commonManager, &m_presenter, [this] { return static_cast<int>(m_eDM); },
+                                    [this] { return m_pUi->btnNext; }, [this] { SaveAllSettings(); }});
     SetPageFrame(m_pUi->pageArea, m_pUi->labelFrame, m_pUi->btnApply);
 
     BuildMenu();
@@ -495,7 +500,11 @@ std::intptr_t CTolvaMusicTransferDlg::HandleMessage(CWindowMessage& msg)
         if (m_eDM == DM_WIZARD_CONTENTS)
             OnNext();
         return 0;
-    case WM_SET_START_TRANSFER_OFFER: m_bStartTransferOffer = msg.lParam != 0; return 0;
+    case WM_SET_START_TRANSFER_OFFER:
+        m_bStartTransferOffer = msg.lParam != 0;
+        if (m_pWizardEndDlg && m_pWizardEndDlg->IsOpen())
+            m_pWizardEndDlg->SetStartAllowed(m_bStartTransferOffer);
+        return 0;
     case WM_SET_CONTENTS_DIALOG_OPEN: m_bContentsDlgOpen = msg.lParam != 0; return 0;
     case WM_QUERY_CONTENTS_UNMODIFIED:
         if (IsWizardMode(m_eDM))
@@ -1060,15 +1069,108 @@ int CTolvaMusicTransferDlg::RunWizardEndDialog()
     return m_presenter.Show(this, Box(163)) == IDNO ? IDNO : IDCANCEL;
 }
 
-void CTolvaMusicTransferDlg::RunWaitDialog() {}
+void CTolvaMusicTransferDlg::RunWaitDialog()
+{
+    if (!m_pWaitDlg)
+        m_pWaitDlg = new CWaitDlg(m_timers, this);
+    // Shown modal without a nested loop: start-up goes on, and the report of the player
+    // (WM_USER+10) or CloseOpenMessageBox ends it.
+    m_pWaitDlg->setWindowModality(Qt::ApplicationModal);
+    m_pWaitDlg->show();
+}
 
-void CTolvaMusicTransferDlg::CloseWaitDialog() {}
+void CTolvaMusicTransferDlg::CloseWaitDialog()
+{
+    if (m_pWaitDlg)
+        m_pWaitDlg->Close();
+}
 
-void CTolvaMusicTransferDlg::RunAboutBox() {}
+void CTolvaMusicTransferDlg::RunAboutBox()
+{
+    CAboutDlg about(this);
+    about.exec();
+}
+
+int CTolvaMusicTransferDlg::RunOfflineDialog(bool bSearchAtOnce)
+{
+    CRescanDlg dialog(*this, m_timers, this);
+    dialog.SetSearchAtOnce(bSearchAtOnce);
+    m_bOfflineDlgOpen = true;
+    m_pPageConnection->SetOfflineDialogOpen(true);
+    m_pOfflineDlg = &dialog;
+    const int nResult = dialog.exec();
+    m_pOfflineDlg = nullptr;
+    m_bOfflineDlgOpen = false;
+    m_pPageConnection->SetOfflineDialogOpen(false);
+    return nResult;
+}
+
+bool CTolvaMusicTransferDlg::IsCurrentDeviceListed() const
+{
+    return m_pPageConnection->HasCard(GetCurrentDevId());
+}
+
+void CTolvaMusicTransferDlg::SetRescanning(bool bOn)
+{
+    m_bRescanning = bOn;
+    m_pPageConnection->SetRescanning(bOn);
+}
+
+void CTolvaMusicTransferDlg::OnOfflineDialogStarted()
+{
+    m_bDeviceFoundAgain = false;
+}
+
+void CTolvaMusicTransferDlg::OnDeviceFoundAgain()
+{
+    SendMessage(CWindowMessage(WM_SET_OFFLINE_PROMPT_DONE, 0, 1));
+    if (m_eDM == DM_WIZARD_CONNECTION) {
+        m_pUi->btnNext->setFocus();
+    } else if (m_eDM == DM_CONSOLE_NO_DEVICE) {
+        ChangeMode(DM_CONSOLE, 1);
+        m_pUi->btnOK->setFocus();
+    }
+    SendMessage(CWindowMessage(WM_SETTINGS_CHANGED));
+    SetRescanning(false);
+    m_bOfflineDlgOpen = false;
+    m_pPageConnection->SetOfflineDialogOpen(false);
+    m_bDeviceFoundAgain = true;
+}
+
+void CTolvaMusicTransferDlg::OnSearchGivenUp()
+{
+    SetRescanning(false);
+}
+
+void CTolvaMusicTransferDlg::OnSelectDevice(bool bListed)
+{
+    m_bOfflineDlgOpen = false;
+    m_pPageConnection->SetOfflineDialogOpen(false);
+    const QString sCurrent = GetCurrentDevId();
+    if (bListed) {
+        if (m_eDM == DM_CONSOLE_NO_DEVICE)
+            ChangeMode(DM_CONSOLE, 1);
+        SendMessage(CWindowMessage(WM_SETTINGS_CHANGED));
+        m_pPageContents->SetSelectedDevice(sCurrent);
+        m_bDeviceFoundAgain = true;
+    } else {
+        if (m_eDM == DM_CONSOLE_NO_DEVICE)
+            ChangeMode(DM_CONSOLE_NO_DEVICE, 1);
+        m_bDeviceFoundAgain = false;
+    }
+    m_pUi->btnOK->setFocus();
+    m_pPageConnection->ScrollToTop();
+}
 
 void CTolvaMusicTransferDlg::OnExplore() {}
 
-std::intptr_t CTolvaMusicTransferDlg::ForwardToOfflineDialog(unsigned)
+std::intptr_t CTolvaMusicTransferDlg::ForwardToOfflineDialog(unsigned nMessage)
 {
+    if (!m_pOfflineDlg)
+        return 0;
+    if (nMessage == WM_OFFLINE_DIALOG_NOTICE)
+        m_pOfflineDlg->OnNotice();
+    else if (nMessage == WM_OFFLINE_DIALOG_RESCAN)
+        m_pOfflineDlg->Rescan();
     return 0;
 }

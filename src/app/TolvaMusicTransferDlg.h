@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include "app/RescanDlg.h"
 #include "pages/PropertyTreeDlg.h"
 #include "pages/WindowMessagePort.h"
 #include "platform/WindowMessages.h"
@@ -18,6 +19,8 @@ class QMenu;
 class QMenuBar;
 class QPushButton;
 class CSelFocus;
+class CWaitDlg;
+class CWizardEndDlg;
 class CPropertyTreePageConnection;
 class CPropertyTreePageContentsSettings;
 class CPropertyTreePageSyncSettings;
@@ -50,7 +53,10 @@ struct SMainWindowServices
 // notification-area icon. It owns the common manager and receives every worker report as a
 // numbered message; it keeps the display mode, which decides the usable pages and buttons, and
 // runs the settings-window protocol (Apply, OK, Cancel, close box) over the pages.
-class CTolvaMusicTransferDlg final : public CPropertyTreeDlg, public IMessageReceiver, public IDeviceEventReceiver
+class CTolvaMusicTransferDlg final : public CPropertyTreeDlg,
+                                     public IMessageReceiver,
+                                     public IDeviceEventReceiver,
+                                     private IOfflineDialogHost
 {
     Q_OBJECT
 public:
@@ -172,6 +178,17 @@ private:
     void RunAboutBox();
     void OnExplore();
     std::intptr_t ForwardToOfflineDialog(unsigned nMessage);
+    // Runs the device-offline dialog (bSearchAtOnce: the player went away, search for a minute
+    // at once); returns its result (1 Select Device, 2 closed itself, 7 closed by the program).
+    int RunOfflineDialog(bool bSearchAtOnce);
+
+    // IOfflineDialogHost
+    bool IsCurrentDeviceListed() const override;
+    void SetRescanning(bool bOn) override;
+    void OnOfflineDialogStarted() override;
+    void OnDeviceFoundAgain() override;
+    void OnSearchGivenUp() override;
+    void OnSelectDevice(bool bListed) override;
 
     IMessagePresenter& m_presenter;
     ITimerService& m_timers;
@@ -205,6 +222,12 @@ private:
     bool m_bLabelsEnabled = true;
     bool m_bStartTransferOffer = false;
     bool m_bQuitRequested = false;
+    bool m_bDeviceFoundAgain = false;
+    bool m_bRescanning = false;
+    // The small dialogs of the window (made when first needed; children of the window).
+    CWaitDlg* m_pWaitDlg = nullptr;
+    CWizardEndDlg* m_pWizardEndDlg = nullptr;
+    CRescanDlg* m_pOfflineDlg = nullptr; // while it runs
     // What WM_LOCK_WINDOW saved: the enable states of OK, Cancel and Apply and the label states.
     struct SLockSaved
     {

@@ -81,3 +81,11 @@ QIcon LoadIcon(unsigned nId)
         addSizes(kIconSizes);
     return icon;
 }
+
+QByteArray LoadPictureData(unsigned nId)
+{
+    QFile file(SourceOf(nId));
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QIcon>
 #include <QPixmap>
 #include <QSize>
@@ -17,3 +18,6 @@ QSize PictureSize(unsigned nId);
 // An icon with the usual sizes at scales 1 and 2; a null icon for an unknown id. Each call draws
 // afresh, so callers that change icons often (the tray's animation) load theirs once and keep them.
 QIcon LoadIcon(unsigned nId);
+// The picture's source bytes (SVG), for controls that draw the picture themselves at their own
+// size (the IP-address help); empty for an unknown id.
+QByteArray LoadPictureData(unsigned nId);
