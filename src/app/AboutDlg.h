@@ -22,7 +22,7 @@ public:
     QString VersionLine() const;
     QString NoticeLine() const;
 
-protected:
+    // The close box ends it with 1, as OK does.
     void reject() override { done(1); }
 
 private:

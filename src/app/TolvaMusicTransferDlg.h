@@ -87,6 +87,9 @@ public:
     bool IsModalOpen() const;
     bool IsAnySettingChanged();
     void SaveAllSettings();
+    // Runs the device-offline dialog (bSearchAtOnce: the player went away, search for a minute
+    // at once); returns its result (1 Select Device, 2 closed itself, 7 closed by the program).
+    int RunOfflineDialog(bool bSearchAtOnce);
 
     // --- State, for the pages, the tray and tests ---
     EDisplayMode Mode() const { return m_eDM; }
@@ -101,6 +104,8 @@ public:
     bool OfflinePromptDone() const { return m_bOfflinePromptDone; }
     bool IsContentsDialogOpen() const { return m_bContentsDlgOpen; }
     bool StartTransferOffered() const { return m_bStartTransferOffer; }
+    bool DeviceFoundAgain() const { return m_bDeviceFoundAgain; }
+    bool IsRescanning() const { return m_bRescanning; }
     unsigned TrayIconId() const { return m_nTrayIconId; }
     QString DeviceModel() const { return m_strModel; }
     QString DeviceIpAddress() const { return m_strIpAddress; }
@@ -178,9 +183,6 @@ private:
     void RunAboutBox();
     void OnExplore();
     std::intptr_t ForwardToOfflineDialog(unsigned nMessage);
-    // Runs the device-offline dialog (bSearchAtOnce: the player went away, search for a minute
-    // at once); returns its result (1 Select Device, 2 closed itself, 7 closed by the program).
-    int RunOfflineDialog(bool bSearchAtOnce);
 
     // IOfflineDialogHost
     bool IsCurrentDeviceListed() const override;
