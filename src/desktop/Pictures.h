@@ -14,5 +14,6 @@
 QPixmap LoadPicture(unsigned nId, QSize logicalSize = QSize(), qreal devicePixelRatio = 1.0);
 // The picture's own size in logical pixels; empty for an unknown id.
 QSize PictureSize(unsigned nId);
-// An icon with the usual sizes at scales 1 and 2; a null icon for an unknown id.
+// An icon with the usual sizes at scales 1 and 2; a null icon for an unknown id. Each call draws
+// afresh, so callers that change icons often (the tray's animation) load theirs once and keep them.
 QIcon LoadIcon(unsigned nId);
