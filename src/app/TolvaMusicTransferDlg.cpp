@@ -43,6 +43,9 @@ constexpr unsigned kTextIds[] = {101, 102, 103, 104, 106, 107, 108, 136, 140, 14
 // The page labels' font: pixel size 18, a weight between medium and demi-bold.
 constexpr int kLabelFontPixelSize = 18;
 constexpr int kLabelFontWeight = 535;
+// Buttons: the usual minimum width, and the room kept on each side of the text.
+constexpr int kMinButtonWidth = 88;
+constexpr int kButtonTextPadding = 12;
 
 bool IsWizardMode(EDisplayMode eMode)
 {
@@ -250,6 +253,14 @@ void CTolvaMusicTransferDlg::SetTexts()
     m_pUi->btnPrev->setText(m_texts[140]);
     m_pUi->btnNext->setText(m_texts[141]);
     m_pUi->btnEnd->setText(m_texts[142]);
+    // Every button is at least the platform's usual width and keeps room around its text in
+    // every language.
+    for (QPushButton* pButton : findChildren<QPushButton*>()) {
+        int nTextWidth = 0;
+        for (const QString& sLine : pButton->text().split('\n'))
+            nTextWidth = std::max(nTextWidth, pButton->fontMetrics().horizontalAdvance(sLine));
+        pButton->setMinimumWidth(std::max(kMinButtonWidth, nTextWidth + 2 * kButtonTextPadding));
+    }
 
     QFont labelFont = font();
     labelFont.setPixelSize(kLabelFontPixelSize);
