@@ -414,27 +414,21 @@ std::intptr_t CTolvaMusicTransferDlg::SendMessage(CWindowMessage msg)
 
 void CTolvaMusicTransferDlg::UpdateDeviceInfo(const SDeviceChange& change)
 {
-    // Called on the device search thread; the page is touched on the window's thread only.
-    QMetaObject::invokeMethod(
-        this,
-        [this, change] {
-            if (change.eCode == DEVICE_ADDED || change.eCode == DEVICE_IP_CHANGED
-                || change.eCode == DEVICE_NAME_CHANGED)
-                m_pPageConnection->UpdateDeviceInfo(change);
-            WriteLog("Level UpdateDeviceInfo.\n");
-        },
-        Qt::QueuedConnection);
+    // Called on the device search thread; the page is touched on the window's thread only, and
+    // not at all once the window stopped taking messages.
+    m_port.PostCall([this, change] {
+        if (change.eCode == DEVICE_ADDED || change.eCode == DEVICE_IP_CHANGED || change.eCode == DEVICE_NAME_CHANGED)
+            m_pPageConnection->UpdateDeviceInfo(change);
+        WriteLog("Level UpdateDeviceInfo.\n");
+    });
 }
 
 void CTolvaMusicTransferDlg::SelectDeviceManual(const QString& sUuid, const QString& sIp)
 {
-    QMetaObject::invokeMethod(
-        this,
-        [this, sUuid, sIp] {
-            WriteLog("eeeeeeeeeeeee SelectDeviceManual");
-            m_pPageConnection->SelectDeviceManual(sUuid, sIp);
-        },
-        Qt::QueuedConnection);
+    m_port.PostCall([this, sUuid, sIp] {
+        WriteLog("eeeeeeeeeeeee SelectDeviceManual");
+        m_pPageConnection->SelectDeviceManual(sUuid, sIp);
+    });
 }
 
 std::intptr_t CTolvaMusicTransferDlg::HandleMessage(CWindowMessage& msg)
@@ -989,6 +983,7 @@ void CTolvaMusicTransferDlg::OnWizardEnd()
         pButton->setEnabled(true);
     }
     m_pPageSync->ShowTransferredFilesList(true);
+    m_pPageConnection->Refresh();
     m_pPageContents->Refresh();
     m_pUi->btnOK->setFocus();
     SendMessage(CWindowMessage(WM_SETTINGS_CHANGED));
