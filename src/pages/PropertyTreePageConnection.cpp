@@ -344,6 +344,14 @@ void CPropertyTreePageConnection::SetScrollBarLocked(bool bLocked)
     View()->SetScrollBarLocked(bLocked);
 }
 
+void CPropertyTreePageConnection::Refresh()
+{
+    CConnectionView* pView = View();
+    m_sSelDeviceUuid = GetCurrentDevId();
+    pView->SelectCard(m_sSelDeviceUuid.isEmpty() ? -1 : pView->Painter().Find(m_sSelDeviceUuid));
+    SelectIpInCombo(SelectedDeviceIp());
+}
+
 void CPropertyTreePageConnection::ScrollToTop()
 {
     View()->ScrollToRow(0);

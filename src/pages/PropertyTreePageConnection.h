@@ -75,6 +75,9 @@ public:
     // The panel-show timer's flag of the device view.
     void SetTimerFlag(bool bOn) { m_bTimerFlag = bOn; }
     bool TimerFlag() const { return m_bTimerFlag; }
+    // Shows the saved player ("CurrentDevId") as the selected card again (after the setup
+    // wizard ends).
+    void Refresh();
     // The view's scroll bar is locked while the page works (WM_LOCK_WINDOW).
     void SetScrollBarLocked(bool bLocked);
     // The offline dialog is open / its search runs (flags the main window and the dialog set).
