@@ -19,6 +19,8 @@ CAboutDlg::CAboutDlg(QWidget* pParent) : QDialog(pParent), m_pUi(std::make_uniqu
     setObjectName("aboutDialog");
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     SetTexts();
+    layout()->setSizeConstraint(QLayout::SetMinimumSize);
+    adjustSize();
     connect(m_pUi->btnOK, &QPushButton::clicked, this, [this] { done(1); });
 }
 
@@ -39,6 +41,7 @@ void CAboutDlg::SetTexts()
     SetDesignId(m_pUi->noticeText, LoadStringText(138), 1034);
     m_pUi->btnOK->setText(LoadStringText(139));
     SetDesignId(m_pUi->btnOK, m_pUi->btnOK->text(), 1);
+    FitButtonToText(m_pUi->btnOK, m_pUi->btnOK->text());
 }
 
 QString CAboutDlg::VersionLine() const

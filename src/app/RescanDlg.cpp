@@ -21,6 +21,8 @@ CRescanDlg::CRescanDlg(IOfflineDialogHost& host, ITimerService& timers, QWidget*
     setObjectName("rescanDialog");
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     SetTexts();
+    layout()->setSizeConstraint(QLayout::SetMinimumSize);
+    adjustSize();
     connect(m_pUi->btnRescan, &QPushButton::clicked, this, [this] { Rescan(); });
     connect(m_pUi->btnSelectDevice, &QPushButton::clicked, this, [this] { OnSelectDevice(); });
 }
@@ -46,6 +48,8 @@ void CRescanDlg::SetTexts()
     SetDesignId(m_pUi->btnRescan, m_pUi->btnRescan->text(), 1036);
     m_pUi->btnSelectDevice->setText(LoadStringText(146));
     SetDesignId(m_pUi->btnSelectDevice, m_pUi->btnSelectDevice->text(), 1);
+    for (QPushButton* pButton : {m_pUi->btnRescan, m_pUi->btnSelectDevice})
+        FitButtonToText(pButton, pButton->text());
 }
 
 QString CRescanDlg::MessageText() const

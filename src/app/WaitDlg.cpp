@@ -14,6 +14,8 @@ CWaitDlg::CWaitDlg(ITimerService& timers, QWidget* pParent)
     setObjectName("waitDialog");
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     SetTexts();
+    layout()->setSizeConstraint(QLayout::SetMinimumSize);
+    adjustSize();
 }
 
 CWaitDlg::~CWaitDlg()

@@ -10,6 +10,8 @@ CWizardEndDlg::CWizardEndDlg(QWidget* pParent) : CProgramDialog(pParent), m_pUi(
     setObjectName("wizardEndDialog");
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     SetTexts();
+    layout()->setSizeConstraint(QLayout::SetMinimumSize);
+    adjustSize();
     connect(m_pUi->btnStart, &QPushButton::clicked, this, [this] { done(kResultStart); });
     connect(m_pUi->btnQuit, &QPushButton::clicked, this, [this] { done(kResultQuit); });
 }
@@ -25,6 +27,8 @@ void CWizardEndDlg::SetTexts()
     SetDesignId(m_pUi->btnStart, m_pUi->btnStart->text(), 1);
     m_pUi->btnQuit->setText(LoadStringText(189));
     SetDesignId(m_pUi->btnQuit, m_pUi->btnQuit->text(), 2);
+    for (QPushButton* pButton : {m_pUi->btnStart, m_pUi->btnQuit})
+        FitButtonToText(pButton, pButton->text());
 }
 
 void CWizardEndDlg::SetStartAllowed(bool bAllowed)

@@ -21,6 +21,8 @@ CDetailDialog::CDetailDialog(QWidget* pParent) : QDialog(pParent), m_pUi(std::ma
     setObjectName("detailDialog");
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     SetTexts();
+    layout()->setSizeConstraint(QLayout::SetMinimumSize);
+    adjustSize();
     connect(m_pUi->btnOK, &QPushButton::clicked, this, [this] { done(1); });
 }
 
@@ -45,4 +47,5 @@ void CDetailDialog::SetTexts()
     SetDesignId(m_pUi->picture, QString::number(m_nPictureId), 1073);
     m_pUi->btnOK->setText(LoadStringText(106));
     SetDesignId(m_pUi->btnOK, m_pUi->btnOK->text(), 1072);
+    FitButtonToText(m_pUi->btnOK, m_pUi->btnOK->text());
 }

@@ -111,6 +111,8 @@ void CPropertyTreePageConnection::SetTexts()
     SetDesignId(m_pUi->helpText, m_pUi->helpText->text(), 1071);
     m_pUi->btnDetails->setText(LoadStringText(206));
     SetDesignId(m_pUi->btnDetails, m_pUi->btnDetails->text(), 1069);
+    for (QPushButton* pButton : {m_pUi->btnSelect, m_pUi->btnDetails})
+        FitButtonToText(pButton, pButton->text());
 }
 
 std::intptr_t CPropertyTreePageConnection::Send(unsigned nMessage, std::uintptr_t wParam, std::intptr_t lParam)

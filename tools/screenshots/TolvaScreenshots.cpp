@@ -13,9 +13,14 @@
 #include <QTimer>
 
 #include "TextFitCheck.h"
+#include "app/AboutDlg.h"
+#include "app/RescanDlg.h"
 #include "app/ResourceIds.h"
 #include "app/TolvaMusicTransferApp.h"
 #include "app/TolvaMusicTransferDlg.h"
+#include "app/WaitDlg.h"
+#include "app/WizardEndDlg.h"
+#include "controls/ConnectionView.h"
 #include "desktop/MessagePresenter.h"
 #include "desktop/ShellOpener.h"
 #include "desktop/SingleInstance.h"
@@ -24,6 +29,8 @@
 #include "foundation/Environment.h"
 #include "foundation/MessageIds.h"
 #include "foundation/Settings.h"
+#include "pages/DetailDialog.h"
+#include "pages/PropertyTreePageConnection.h"
 
 namespace {
 
@@ -122,6 +129,88 @@ void ShootConsole(CShooter& shooter, const SMainWindowServices& services)
     shooter.Shoot(&wnd, "console-no-device");
 }
 
+// The offline dialog's view of a main window that never finds its player.
+class CNoPlayerHost final : public IOfflineDialogHost
+{
+public:
+    bool IsCurrentDeviceListed() const override { return false; }
+    void SetRescanning(bool) override {}
+    void OnOfflineDialogStarted() override {}
+    void OnDeviceFoundAgain() override {}
+    void OnSearchGivenUp() override {}
+    void OnSelectDevice(bool) override {}
+};
+
+// The Connection page as players arrive: none, one, three, seven (with a long name and one with
+// "&"), a selected card, a manual add in progress; then the five small dialogs.
+void ShootConnection(CShooter& shooter, const SMainWindowServices& services)
+{
+    WriteSettingDword(kSettingFirstRun, 0);
+    CTolvaMusicTransferDlg wnd(services);
+    CPropertyTreePageConnection& page = wnd.ConnectionPage();
+    // This PC's network as a documentation address, so the pictures do not show the machine's own.
+    page.SetNetworkWatchEnabled(false);
+    page.SetAdapterSource([] { return std::vector<SLocalAdapter>{{"192.0.2.7", "255.255.255.0"}}; });
+    wnd.Start();
+    wnd.show();
+    shooter.Shoot(&wnd, "connection-empty");
+    const char* const apszNames[] = {"Living Room", "Study", "Kitchen & Dining", "Bedroom upstairs (left side)",
+                                     "Attic", "Garage", "Guest Room"};
+    const auto add = [&](int nFrom, int nTo) {
+        for (int i = nFrom; i < nTo; ++i) {
+            SDeviceSnapshot fields;
+            fields.sUuid = QString("uuid:screenshot-%1").arg(i);
+            fields.sIp = QString("192.0.2.%1").arg(10 + i);
+            fields.sFriendlyName = apszNames[i];
+            wnd.CommonManager().DeviceManager().AddDevice(std::make_unique<CDeviceInfo>(fields));
+        }
+        QApplication::processEvents();
+    };
+    add(0, 1);
+    shooter.Shoot(&wnd, "connection-one");
+    add(1, 3);
+    shooter.Shoot(&wnd, "connection-three");
+    page.OnCardClicked(1);
+    shooter.Shoot(&wnd, "connection-selected");
+    page.View()->ScrollToRow(1);
+    shooter.Shoot(&wnd, "connection-ampersand");
+    add(3, 7);
+    page.OnCardClicked(3);
+    shooter.Shoot(&wnd, "connection-seven-long-name");
+    page.View()->ScrollToRow(3);
+    shooter.Shoot(&wnd, "connection-seven-last-row");
+    page.StartManualAdd();
+    QApplication::processEvents();
+    shooter.Shoot(&wnd, "connection-manual-add");
+    page.OnManualAddFinished();
+    QApplication::processEvents();
+
+    CNoPlayerHost host;
+    CRescanDlg offline(host, services.timers, &wnd);
+    offline.show();
+    shooter.Shoot(&offline, "dialog-offline");
+    offline.Rescan();
+    shooter.Shoot(&offline, "dialog-offline-searching");
+    offline.close();
+    CWaitDlg wait(services.timers, &wnd);
+    wait.show();
+    shooter.Shoot(&wait, "dialog-wait");
+    wait.Close();
+    CWizardEndDlg wizardEnd(&wnd);
+    wizardEnd.SetStartAllowed(true);
+    wizardEnd.show();
+    shooter.Shoot(&wizardEnd, "dialog-wizard-end");
+    wizardEnd.close();
+    CAboutDlg about(&wnd);
+    about.show();
+    shooter.Shoot(&about, "dialog-about");
+    about.close();
+    CDetailDialog detail(&wnd);
+    detail.show();
+    shooter.Shoot(&detail, "dialog-address-help");
+    detail.close();
+}
+
 void ShootWizard(CShooter& shooter, const SMainWindowServices& services)
 {
     CTolvaMusicTransferDlg wnd(services);
@@ -162,6 +251,13 @@ int main(int argc, char** argv)
         CShooter shooter(QString("%1/%2/%3").arg(sOut, language.pszFolder, sScale), language.pszFolder);
         ShootWizard(shooter, services);
         ShootConsole(shooter, services);
+        {
+            // A fresh profile again: the console start above saved its player.
+            QTemporaryDir connectionHome;
+            UseHome(connectionHome.path());
+            ShootConnection(shooter, services);
+            UseHome(home.path());
+        }
         shooter.ShootBox(presenter, 162, MSG_BUTTONS_OK, MSG_ICON_NONE, "box-setup-wizard");
         shooter.ShootBox(presenter, 175, MSG_BUTTONS_YESNO, MSG_ICON_WARNING, "box-revert-question");
         offenders << shooter.Offenders();
