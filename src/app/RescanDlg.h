@@ -67,9 +67,11 @@ public:
     QString MessageText() const;
     QString SearchText() const;
 
+    // Ends the dialog (as QDialog::done), clearing its state first.
+    void done(int nResult) override;
+
 protected:
     void showEvent(QShowEvent* pEvent) override;
-    void done(int nResult) override;
 
 private:
     void SetTexts();

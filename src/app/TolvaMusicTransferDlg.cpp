@@ -1070,9 +1070,13 @@ void CTolvaMusicTransferDlg::OnTrayNotification(std::uintptr_t, std::intptr_t) {
 
 int CTolvaMusicTransferDlg::RunWizardEndDialog()
 {
-    // Until the wizard-end dialog with its two choices exists, its message is shown with OK,
-    // which ends the wizard without transferring.
-    return m_presenter.Show(this, Box(163)) == IDNO ? IDNO : IDCANCEL;
+    if (!m_pWizardEndDlg)
+        m_pWizardEndDlg = new CWizardEndDlg(this);
+    // "Start transferring" only with a chosen player; WM_USER+22 changes it while it is open.
+    m_bStartTransferOffer = !GetCurrentDevId().isEmpty();
+    m_pWizardEndDlg->SetStartAllowed(m_bStartTransferOffer);
+    // 1 start transferring (IDOK), 2 without (IDCANCEL), 7 closed by CloseOpenMessageBox (IDNO).
+    return m_pWizardEndDlg->exec();
 }
 
 void CTolvaMusicTransferDlg::RunWaitDialog()

@@ -25,9 +25,11 @@ public:
     bool IsStartAllowed() const { return m_bStartAllowed; }
     bool IsOpen() const { return m_bOpen; }
 
+    // Ends the dialog (as QDialog::done), clearing its state first.
+    void done(int nResult) override;
+
 protected:
     void showEvent(QShowEvent* pEvent) override;
-    void done(int nResult) override;
 
 private:
     void SetTexts();

@@ -3,7 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QMenuBar>
+#include <QTimer>
 
+#include "app/WizardEndDlg.h"
 #include "controls/SelFocus.h"
 #include "foundation/Paths.h"
 #include "platform/SettingsStore.h"
@@ -257,9 +259,17 @@ TEST_F(CMainWindowModeTest, WizardStepsForwardAndBackAndEndInTheConsole)
     EXPECT_EQ(wnd.Mode(), DM_WIZARD_CONTENTS);
     EXPECT_EQ(wnd.CurrentPageId(), 110u);
 
-    // Yes, then the end message: the console without a device.
-    m_presenter.QueueAnswers({IDYES, IDOK});
+    // Yes, then the wizard-end dialog, which offers no transfer without a device.
+    m_presenter.QueueAnswers({IDYES});
+    bool bStartOffered = true;
+    QTimer::singleShot(0, &wnd, [&] {
+        auto* pDialog = qobject_cast<CWizardEndDlg*>(QApplication::activeModalWidget());
+        ASSERT_TRUE(pDialog);
+        bStartOffered = pDialog->IsStartAllowed();
+        pDialog->done(CWizardEndDlg::kResultQuit);
+    });
     Click(IDC_END);
+    EXPECT_FALSE(bStartOffered);
     EXPECT_EQ(wnd.Mode(), DM_CONSOLE_NO_DEVICE);
     EXPECT_EQ(wnd.CurrentPageId(), 109u);
     EXPECT_EQ(Labels(), (std::vector<int>{S, U, U}));
@@ -282,16 +292,16 @@ TEST_F(CMainWindowModeTest, WizardCloseBoxOnTheLastStepEndsWithoutAsking)
     Click(IDC_NEXT);
     Click(IDC_NEXT);
     ASSERT_EQ(wnd.Mode(), DM_WIZARD_TRANSFER);
-    // Closed by a newer message: the wizard goes on.
-    m_presenter.QueueWhileOpen([&] {
-        wnd.CloseOpenMessageBox();
-        return IDOK;
-    });
+    // The wizard-end dialog closed by a newer message: the wizard goes on.
+    QTimer::singleShot(0, &wnd, [&] { wnd.CloseOpenMessageBox(); });
     wnd.close();
     EXPECT_EQ(wnd.Mode(), DM_WIZARD_TRANSFER);
-    m_presenter.SetNextAnswer(IDOK);
+    QTimer::singleShot(0, &wnd, [&] {
+        if (auto* pDialog = qobject_cast<CWizardEndDlg*>(QApplication::activeModalWidget()))
+            pDialog->done(CWizardEndDlg::kResultQuit);
+    });
     wnd.close();
-    EXPECT_EQ(m_presenter.ShownIds(), (std::vector<unsigned>{163, 163}));
+    EXPECT_TRUE(m_presenter.Shown().empty()) << "no question on the last step";
     EXPECT_EQ(wnd.Mode(), DM_CONSOLE_NO_DEVICE);
     EXPECT_TRUE(wnd.isVisible());
 }
