@@ -29,8 +29,7 @@ CAboutDlg::~CAboutDlg() = default;
 void CAboutDlg::SetTexts()
 {
     setWindowTitle(LoadStringText(136));
-    m_pUi->iconLabel->setPixmap(
-        LoadPicture(IDI_APPLICATION_ICON, QSize(kIconSize, kIconSize), devicePixelRatioF()));
+    m_pUi->iconLabel->setPixmap(LoadPicture(IDI_APPLICATION_ICON, QSize(kIconSize, kIconSize), devicePixelRatioF()));
     m_pUi->versionText->setText(QStringLiteral("%1 %2").arg(LoadStringText(137), QLatin1String(kVersion)));
     SetDesignId(m_pUi->versionText, m_pUi->versionText->text(), 1032);
     // Line 1034: the copyright, then what the program is built with and under which licences.

@@ -107,7 +107,8 @@ void CRescanDlg::SearchProc()
     while (m_bSearching.load()) {
         if (m_host.IsCurrentDeviceListed()) {
             // The rest happens on the dialog's thread; the thread ends here.
-            QMetaObject::invokeMethod(this, [this] { OnFound(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { OnFound(); }, Qt::QueuedConnection);
             return;
         }
         if (Clock().WaitFor(m_stopSearch, kPollMs))

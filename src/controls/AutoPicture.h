@@ -31,7 +31,7 @@ protected:
 
 private:
     QByteArray m_bytes;
-    QImage m_image;                          // a raster image
-    std::unique_ptr<QSvgRenderer> m_pSvg;    // or a drawing
+    QImage m_image;                       // a raster image
+    std::unique_ptr<QSvgRenderer> m_pSvg; // or a drawing
     bool m_bLoaded = false;
 };

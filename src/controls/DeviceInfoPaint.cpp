@@ -195,12 +195,12 @@ void CDeviceInfoPaint::Draw(QPainter& painter, const QRect& area)
         secondRect.moveCenter(QPoint(x, 0));
         secondRect.moveTop(pictureRect.bottom() + 1);
 
-        card.bounds = QRect(QPoint(std::min({pictureRect.left(), firstRect.left(), secondRect.left()}),
-                                   std::min(pictureRect.top(), firstRect.top())),
-                            QPoint(std::max({pictureRect.right(), firstRect.right(), secondRect.right()}),
-                                   secondRect.bottom()));
-        if (!painter.clipBoundingRect().isEmpty()
-            && !painter.clipBoundingRect().intersects(card.bounds.adjusted(-8, -8, 8, 8)))
+        card.bounds =
+            QRect(QPoint(std::min({pictureRect.left(), firstRect.left(), secondRect.left()}),
+                         std::min(pictureRect.top(), firstRect.top())),
+                  QPoint(std::max({pictureRect.right(), firstRect.right(), secondRect.right()}), secondRect.bottom()));
+        if (!painter.clipBoundingRect().isEmpty() &&
+            !painter.clipBoundingRect().intersects(card.bounds.adjusted(-8, -8, 8, 8)))
             continue;
         if (!picture.isNull())
             painter.drawPixmap(pictureRect, picture);
@@ -212,8 +212,8 @@ void CDeviceInfoPaint::Draw(QPainter& painter, const QRect& area)
             pen.setJoinStyle(Qt::MiterJoin);
             painter.setPen(pen);
             painter.setBrush(Qt::NoBrush);
-            const QRect frame = card.bounds.adjusted(-kSelectionMargin, -kSelectionMargin, kSelectionMargin,
-                                                     kSelectionMargin);
+            const QRect frame =
+                card.bounds.adjusted(-kSelectionMargin, -kSelectionMargin, kSelectionMargin, kSelectionMargin);
             // The pen is centred on the path: inset by half its width so both pixels fall inside.
             painter.drawRect(QRectF(frame).adjusted(1, 1, -1, -1));
             painter.restore();

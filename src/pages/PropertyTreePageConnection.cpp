@@ -38,8 +38,7 @@ constexpr unsigned kTextNotFound = 58112;
 } // namespace
 
 CPropertyTreePageConnection::CPropertyTreePageConnection(QWidget* pParent)
-    : CPropertyTreePage(kTemplateId, pParent),
-      m_pUi(std::make_unique<Ui::CPropertyTreePageConnection>()),
+    : CPropertyTreePage(kTemplateId, pParent), m_pUi(std::make_unique<Ui::CPropertyTreePageConnection>()),
       m_adapterSource(GetLocalAdapters)
 {
     m_pUi->setupUi(this);
@@ -89,7 +88,10 @@ void CPropertyTreePageConnection::InitPage()
     RefreshSubnetList();
     if (m_bWatchNetwork && !m_watcher.IsRunning()) {
         // The notice comes on the watcher's thread; the list is rebuilt on the page's thread.
-        m_watcher.Start([this] { QMetaObject::invokeMethod(this, [this] { OnNetworkChanged(); }, Qt::QueuedConnection); });
+        m_watcher.Start([this] {
+            QMetaObject::invokeMethod(
+                this, [this] { OnNetworkChanged(); }, Qt::QueuedConnection);
+        });
     }
     m_sSelDeviceUuid = GetCurrentDevId();
     SelectIpInCombo(SelectedDeviceIp());
@@ -425,7 +427,8 @@ void CPropertyTreePageConnection::RefreshSubnetList()
     QComboBox* pCombo = m_pUi->subnetCombo;
     const QString sShown = pCombo->currentText();
     pCombo->clear();
-    const std::vector<QString> prefixes = SubnetPrefixes(m_adapterSource ? m_adapterSource() : std::vector<SLocalAdapter>());
+    const std::vector<QString> prefixes =
+        SubnetPrefixes(m_adapterSource ? m_adapterSource() : std::vector<SLocalAdapter>());
     if (prefixes.empty()) {
         for (int k = 0; k < 4; ++k) {
             Octet(k)->clear();

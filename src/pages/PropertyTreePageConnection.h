@@ -133,7 +133,7 @@ private:
     QString m_sSelDeviceUuid; // "CurrentDevId" as read at initialisation and kept by commits
     bool m_bManualAddRunning = false;
     bool m_abOctetEnabled[4] = {true, true, true, true}; // saved when a manual add starts
-    bool m_bRefreshPending = false; // an address change arrived while a manual add ran
+    bool m_bRefreshPending = false;                      // an address change arrived while a manual add ran
     bool m_bBusy = false;
     bool m_bTimerFlag = false;
     bool m_bOfflineDlgOpen = false;

@@ -29,10 +29,7 @@ protected:
     }
     CPropertyTreePageConnection& Page() { return m_pWnd->ConnectionPage(); }
     CConnectionView& View() { return *Page().View(); }
-    QLineEdit* Octet(int k)
-    {
-        return Page().findChild<QLineEdit*>(QStringLiteral("octet%1").arg(k + 1));
-    }
+    QLineEdit* Octet(int k) { return Page().findChild<QLineEdit*>(QStringLiteral("octet%1").arg(k + 1)); }
     QComboBox* Combo() { return Page().findChild<QComboBox*>("subnetCombo"); }
     QStringList Octets()
     {
@@ -91,6 +88,29 @@ TEST_F(CConnectionPageTest, AClickCommitsTheCardAndAClickOnItAgainChangesNothing
     EXPECT_EQ(GetCurrentDevId(), "uuid:elsewhere");
     EXPECT_EQ(Octet(3)->text(), "11");
     EXPECT_TRUE(m_presenter.Shown().empty());
+}
+
+TEST_F(CConnectionPageTest, ChoosingAnotherPlayerWithUnsavedListsAsksWhetherToSaveThem)
+{
+    CTolvaMusicTransferDlg& wnd = Start(0);
+    Report("uuid:a", "Kitchen", "192.0.2.10");
+    Report("uuid:b", "Hall", "192.0.2.11");
+    ClickCard(0);
+    ASSERT_TRUE(m_presenter.Shown().empty());
+    wnd.ContentsPage().SetFolderList({"/music/|1"});
+    ASSERT_TRUE(wnd.ContentsPage().IsFolderListModified());
+    // No: the edit stays unsaved, the choice is made all the same.
+    m_presenter.SetNextAnswer(IDNO);
+    ClickCard(1);
+    EXPECT_EQ(m_presenter.ShownIds(), std::vector<unsigned>{201});
+    EXPECT_EQ(m_presenter.Shown()[0].eButtons, MSG_BUTTONS_YESNO);
+    EXPECT_TRUE(wnd.ContentsPage().IsFolderListModified());
+    EXPECT_EQ(GetCurrentDevId(), "uuid:b");
+    // Yes saves every page's edits.
+    m_presenter.SetNextAnswer(IDYES);
+    ClickCard(0);
+    EXPECT_FALSE(wnd.ContentsPage().IsFolderListModified());
+    EXPECT_EQ(GetCurrentDevId(), "uuid:a");
 }
 
 TEST_F(CConnectionPageTest, TheWizardLetsTheUserPickAndEnablesNext)
@@ -155,6 +175,7 @@ TEST_F(CConnectionPageTest, ManualAddLocksUntilItIsOverAndStartsOnlyOnce)
     Octet(3)->setFocus();
     QTest::keyClick(Octet(3), Qt::Key_Return);
     EXPECT_TRUE(Page().IsManualAddRunning());
+    EXPECT_EQ(Page().cursor().shape(), Qt::WaitCursor);
     EXPECT_TRUE(wnd.isVisible()) << "Enter in an address box is not OK";
     Settle();
     EXPECT_FALSE(wnd.LabelsEnabled());
@@ -182,6 +203,7 @@ TEST_F(CConnectionPageTest, ManualAddLocksUntilItIsOverAndStartsOnlyOnce)
     EXPECT_EQ(Octets(), (QStringList{"192#", "0#", "2#", "10"}));
     EXPECT_TRUE(Combo()->isEnabled());
     EXPECT_EQ(View().SelectedCard(), 0);
+    EXPECT_EQ(Page().cursor().shape(), Qt::ArrowCursor);
 }
 
 TEST_F(CConnectionPageTest, AnAddressThatGivesNoPlayerIsReportedInTheViewOrInABox)
