@@ -3,12 +3,15 @@
 // address reach the cards, and a player that goes away is reported to the window.
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QLineEdit>
 
 #include "controls/ConnectionView.h"
 #include "device/UPnPDeviceFinder.h"
@@ -16,6 +19,11 @@
 #include "ui/shell/ShellFixture.h"
 
 namespace {
+
+bool RunCommand(const std::string& sCommand)
+{
+    return std::system((sCommand + " 2>/dev/null").c_str()) == 0;
+}
 
 class CConnectionSearchTest : public CShellTest
 {
@@ -95,6 +103,29 @@ TEST_F(CConnectionSearchTest, CardsFollowTheSearchAndAPlayerThatLeavesIsReported
     EXPECT_TRUE(RunUntil([&] { return m_home.ReadLog().contains(sReport); }));
     EXPECT_EQ(m_pWnd->ConnectionPage().View()->CardCount(), 2);
     m_pWnd.reset();
+}
+
+TEST_F(CConnectionSearchTest, TheSubnetListFollowsAddressChangesWithoutARestart)
+{
+    // A dummy interface of the private namespace with documentation addresses.
+    if (!RunCommand("ip link add tolvad0 type dummy") && !RunCommand("ip link add tolvad0 type veth peer name tolvad1"))
+        GTEST_SKIP() << "neither dummy nor veth interfaces here";
+    WriteSettingDword(kSettingFirstRun, 0);
+    CTolvaMusicTransferDlg& wnd = StartWindow(); // the page's own watcher and adapters
+    auto* pCombo = wnd.ConnectionPage().findChild<QComboBox*>("subnetCombo");
+    auto* pLast = wnd.ConnectionPage().findChild<QLineEdit*>("octet4");
+    ASSERT_TRUE(pCombo && pLast);
+    EXPECT_EQ(pCombo->count(), 0) << "loopback only";
+    EXPECT_FALSE(pLast->isEnabled());
+
+    ASSERT_TRUE(RunCommand("ip link set tolvad0 up"));
+    ASSERT_TRUE(RunCommand("ip addr add 198.51.100.7/24 dev tolvad0"));
+    EXPECT_TRUE(RunUntil([&] { return pCombo->currentText() == "198.51.100"; }));
+    EXPECT_TRUE(pLast->isEnabled());
+    ASSERT_TRUE(RunCommand("ip addr flush dev tolvad0"));
+    EXPECT_TRUE(RunUntil([&] { return pCombo->count() == 0; }));
+    EXPECT_FALSE(pLast->isEnabled());
+    RunCommand("ip link del tolvad0");
 }
 
 } // namespace
