@@ -372,7 +372,7 @@ void CPropertyTreePageConnection::SelectIpInCombo(const QString& sIp)
         if (sDotted == QLatin1String(".")) {
             for (int k = 0; k < 4; ++k) {
                 Octet(k)->clear();
-                Octet(k)->setEnabled(false);
+                SetOctetEnabled(k, false);
             }
         }
         return;
@@ -394,6 +394,16 @@ void CPropertyTreePageConnection::SelectIpInCombo(const QString& sIp)
     FillIpFields(pCombo->itemText(0) + '.', true);
 }
 
+void CPropertyTreePageConnection::SetOctetEnabled(int k, bool bEnabled)
+{
+    // While a manual add runs the boxes stay locked; a fill meanwhile (the found player is
+    // selected) decides the states they get back when the add is over.
+    if (m_bManualAddRunning)
+        m_abOctetEnabled[k] = bEnabled;
+    else
+        Octet(k)->setEnabled(bEnabled);
+}
+
 void CPropertyTreePageConnection::FillIpFields(const QString& sDotted, bool bFromCombo)
 {
     const QString sPrefix = m_pUi->subnetCombo->currentText();
@@ -405,16 +415,16 @@ void CPropertyTreePageConnection::FillIpFields(const QString& sDotted, bool bFro
         QLineEdit* pOctet = Octet(k);
         if (k < nDottedOctets) {
             pOctet->setText(parts[k]);
-            pOctet->setEnabled(k + 1 > nPrefixOctets);
+            SetOctetEnabled(k, k + 1 > nPrefixOctets);
         } else {
             if (bFromCombo)
                 pOctet->clear();
-            pOctet->setEnabled(true);
+            SetOctetEnabled(k, true);
         }
     }
     const bool bComplete = parts.size() == 4 && !parts[3].isEmpty();
     Octet(3)->setText(bComplete ? parts[3] : QString());
-    Octet(3)->setEnabled(true);
+    SetOctetEnabled(3, true);
 }
 
 void CPropertyTreePageConnection::RefreshSubnetList()

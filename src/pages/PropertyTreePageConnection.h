@@ -117,6 +117,7 @@ private:
     void CommitSelection(int nIndex, bool bByUser);
     void SelectIpInCombo(const QString& sIp);
     void FillIpFields(const QString& sDotted, bool bFromCombo);
+    void SetOctetEnabled(int k, bool bEnabled);
     void MergeTypes(const QString& sUuid, const QStringList& types);
     void RememberCard(const QString& sUuid);
     std::intptr_t Send(unsigned nMessage, std::uintptr_t wParam = 0, std::intptr_t lParam = 0);

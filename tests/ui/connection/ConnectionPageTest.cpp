@@ -59,7 +59,8 @@ protected:
     // Handles the posted messages queued so far.
     static void Settle() { QCoreApplication::processEvents(); }
 
-    std::vector<SLocalAdapter> m_adapters{{"127.0.0.1", "255.0.0.0"}, {"192.0.2.7", "255.255.255.0"}};
+    // As GetLocalAdapters gives them: loopback is never among them.
+    std::vector<SLocalAdapter> m_adapters{{"192.0.2.7", "255.255.255.0"}, {"198.51.100.7", "255.255.0.0"}};
 };
 
 TEST_F(CConnectionPageTest, AClickCommitsTheCardAndAClickOnItAgainChangesNothing)
@@ -204,6 +205,26 @@ TEST_F(CConnectionPageTest, ManualAddLocksUntilItIsOverAndStartsOnlyOnce)
     EXPECT_TRUE(Combo()->isEnabled());
     EXPECT_EQ(View().SelectedCard(), 0);
     EXPECT_EQ(Page().cursor().shape(), Qt::ArrowCursor);
+}
+
+TEST_F(CConnectionPageTest, APlayerFoundByItsAddressBecomesTheChosenOne)
+{
+    CTolvaMusicTransferDlg& wnd = Start(0);
+    Report("uuid:a", "Kitchen", "192.0.2.10");
+    Octet(3)->setText("30");
+    m_pWnd->ConnectionPage().StartManualAdd();
+    // The search thread adds the player it found at the address, selects it and ends the add.
+    Report("uuid:typed", "Cellar", "192.0.2.30", {"flac"});
+    wnd.SelectDeviceManual("uuid:typed", "192.0.2.30");
+    wnd.PostMessage(CWindowMessage(WM_MANUAL_ADD_FINISHED));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !Page().IsManualAddRunning(); }, 10000));
+    EXPECT_EQ(View().SelectedCard(), 1);
+    EXPECT_EQ(GetCurrentDevId(), "uuid:typed");
+    EXPECT_EQ(GetCurrentDevIP(), "192.0.2.30");
+    EXPECT_EQ(wnd.SelectedDeviceUuid(), "uuid:typed");
+    EXPECT_EQ(wnd.Mode(), DM_CONSOLE);
+    EXPECT_EQ(ReadListFile("uuid:typed", kCapabilityListName), QStringList{"flac|1"});
+    EXPECT_EQ(Octets(), (QStringList{"192#", "0#", "2#", "30"}));
 }
 
 TEST_F(CConnectionPageTest, AnAddressThatGivesNoPlayerIsReportedInTheViewOrInABox)
