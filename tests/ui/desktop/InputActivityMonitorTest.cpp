@@ -8,14 +8,11 @@
 #include <QElapsedTimer>
 #include <QTest>
 
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
-#include <X11/keysym.h>
-
 #include "desktop/InputActivityMonitor.h"
 #include "desktop/TimerService.h"
 #include "desktop/X11InputSource.h"
 #include "support/TestHome.h"
+#include "support/desktop/FakeX11Desktop.h"
 #include "support/desktop/SessionEnvironment.h"
 #include "support/desktop/VirtualTimerService.h"
 
@@ -150,40 +147,6 @@ TEST(ActivityMonitorChoice, WithoutAnyDesktopInterfaceTheCountdownAloneRunsOut)
     EXPECT_EQ(nIdle, 2);
     EXPECT_EQ(home.ReadLog().count("input cannot postpone"), 1);
 }
-
-// Input through the XTEST extension on the test's X server, as a user's devices would make it.
-class CFakeInput
-{
-public:
-    CFakeInput() : m_pDisplay(XOpenDisplay(nullptr)) {}
-    ~CFakeInput()
-    {
-        if (m_pDisplay)
-            XCloseDisplay(m_pDisplay);
-    }
-    bool IsOpen() const { return m_pDisplay != nullptr; }
-    void Key()
-    {
-        const KeyCode nCode = XKeysymToKeycode(m_pDisplay, XK_Shift_L);
-        XTestFakeKeyEvent(m_pDisplay, nCode, True, CurrentTime);
-        XTestFakeKeyEvent(m_pDisplay, nCode, False, CurrentTime);
-        XFlush(m_pDisplay);
-    }
-    void Move(int dx, int dy)
-    {
-        XTestFakeRelativeMotionEvent(m_pDisplay, dx, dy, CurrentTime);
-        XFlush(m_pDisplay);
-    }
-    void Button(unsigned nButton)
-    {
-        XTestFakeButtonEvent(m_pDisplay, nButton, True, CurrentTime);
-        XTestFakeButtonEvent(m_pDisplay, nButton, False, CurrentTime);
-        XFlush(m_pDisplay);
-    }
-
-private:
-    Display* m_pDisplay;
-};
 
 class X11ActivityMonitorTest : public testing::Test
 {
