@@ -91,15 +91,17 @@ void CInputActivityMonitor::Arm(std::int64_t nIdleMs)
         WriteLog(QStringLiteral("Input activity: this desktop reports no input; the idle timer runs out after "
                                 "each period and input cannot postpone it or cancel an automatic transfer"));
     }
-    if (m_pSource && (!m_bArmed || nIdleMs != m_nIdleMs)) {
-        if (m_bArmed)
-            m_pSource->Stop();
-        m_bSourceIdle = false;
-        m_pSource->Start(nIdleMs);
-    }
+    const bool bRestartSource = m_pSource && (!m_bArmed || nIdleMs != m_nIdleMs);
+    if (bRestartSource && m_bArmed)
+        m_pSource->Stop();
     m_nIdleMs = nIdleMs;
     m_bArmed = true;
     StartCountdown();
+    // After the countdown: a back end may say idle from within Start.
+    if (bRestartSource) {
+        m_bSourceIdle = false;
+        m_pSource->Start(nIdleMs);
+    }
 }
 
 void CInputActivityMonitor::Disarm()

@@ -80,8 +80,10 @@ void CWaylandIdleSource::OnGlobal(wl_registry* pRegistry, std::uint32_t nName, c
 void CWaylandIdleSource::Start(std::int64_t nIdleMs)
 {
     Stop();
-    if (m_bBroken)
+    if (m_bBroken) {
+        m_sink.SourceIdled(); // the countdown alone decides
         return;
+    }
     const auto nTimeout =
         static_cast<std::uint32_t>(std::min<std::int64_t>(std::max<std::int64_t>(nIdleMs, 0), UINT32_MAX));
     m_pNotification = ext_idle_notifier_v1_get_idle_notification(m_pNotifier, nTimeout, m_pSeat);

@@ -35,13 +35,20 @@ public:
     CHandSource(IIdleSourceSink& sink, bool bThreshold) : m_sink(sink), m_bThreshold(bThreshold) {}
     const char* Name() const override { return "hand"; }
     bool IsThreshold() const override { return m_bThreshold; }
-    void Start(std::int64_t nIdleMs) override { m_starts.push_back(nIdleMs), m_bRunning = true; }
+    void Start(std::int64_t nIdleMs) override
+    {
+        m_starts.push_back(nIdleMs);
+        m_bRunning = true;
+        if (m_bIdleAtStart) // a back end that cannot watch: the countdown alone decides
+            m_sink.SourceIdled();
+    }
     void Stop() override { m_bRunning = false; }
 
     IIdleSourceSink& m_sink;
     const bool m_bThreshold;
     std::vector<std::int64_t> m_starts;
     bool m_bRunning = false;
+    bool m_bIdleAtStart = false;
 };
 
 // The countdown rules with a hand-driven back end, in virtual time.
@@ -117,6 +124,17 @@ TEST_F(ActivityCountdownTest, ThresholdBackEndNeedsTheCountdownAndTheDesktopIdle
     EXPECT_EQ(m_events, (std::vector<std::string>{"idle@400", "input@500"}));
     m_timers.Advance(1);
     EXPECT_EQ(m_events, (std::vector<std::string>{"idle@400", "input@500", "idle@800"}));
+
+    // A back end that says idle as it starts (it cannot watch): the countdown alone decides, also
+    // after an earlier stretch that ended idle.
+    m_events.clear();
+    m_pMonitor->Disarm();
+    m_pSource->m_bIdleAtStart = true;
+    m_pMonitor->Arm(300);
+    m_timers.Advance(299);
+    EXPECT_TRUE(m_events.empty());
+    m_timers.Advance(1);
+    EXPECT_EQ(m_events, (std::vector<std::string>{"idle@1100"}));
 
     // A handler may disarm from its report: nothing follows.
     m_pMonitor->SetHandlers([this] { m_pMonitor->Disarm(); }, {});
