@@ -36,6 +36,12 @@ void CFakeInput::Button(unsigned nButton)
     XFlush(m_pDisplay);
 }
 
+void CFakeInput::WarpTo(int x, int y)
+{
+    XWarpPointer(m_pDisplay, 0, DefaultRootWindow(m_pDisplay), 0, 0, 0, 0, x, y);
+    XSync(m_pDisplay, False);
+}
+
 CFakeXEmbedTray::CFakeXEmbedTray() : m_pDisplay(XOpenDisplay(nullptr))
 {}
 

@@ -14,6 +14,7 @@ public:
     void Key();                    // press and release Shift
     void Move(int dx, int dy);     // relative, as a mouse moves (a warped pointer makes no raw motion)
     void Button(unsigned nButton); // press and release in place (4 and 5 turn the wheel)
+    void WarpTo(int x, int y);     // puts the pointer there as a program would (no raw motion)
 
 private:
     _XDisplay* m_pDisplay;
