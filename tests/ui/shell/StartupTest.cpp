@@ -45,7 +45,11 @@ TEST_F(CStartupTest, GuestSeesOnlyItsMessageAndNothingIsCreated)
 
 TEST_F(CStartupTest, FirstStartAnnouncesTheWizardThenShowsIt)
 {
-    m_presenter.SetNextAnswer(IDOK);
+    // A second start while the announcement is open finds the program ready to answer.
+    m_presenter.QueueWhileOpen([&] {
+        EXPECT_TRUE(m_instance.Activate());
+        return IDOK;
+    });
     ASSERT_EQ(Start(), START_RUNNING);
     EXPECT_EQ(m_presenter.ShownIds(), (std::vector<unsigned>{162}));
     ASSERT_TRUE(m_pApp->MainWindow());
