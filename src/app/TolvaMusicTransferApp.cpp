@@ -69,7 +69,8 @@ unsigned CTolvaMusicTransferApp::SetUpLanguage(unsigned nLanguageId)
             QCoreApplication::installTranslator(pTranslator.get());
             m_pQtTranslator = std::move(pTranslator);
         } else {
-            WriteLog("Qt translations qtbase_" + sQtLanguage + " not found in " + sDir + "; standard buttons stay English.");
+            WriteLog("Qt translations qtbase_" + sQtLanguage + " not found in " + sDir +
+                     "; standard buttons stay English.");
         }
     }
     return nLanguage;

@@ -76,8 +76,9 @@ void QuitOnTerminationSignals(QObject* pContext)
 int main(int argc, char** argv)
 {
     if (!DisplayAvailable()) {
-        std::fprintf(stderr, "tolva-music-transfer: no display to show the window on (DISPLAY=\"%s\", "
-                             "WAYLAND_DISPLAY=\"%s\"); start it in a desktop session\n",
+        std::fprintf(stderr,
+                     "tolva-music-transfer: no display to show the window on (DISPLAY=\"%s\", "
+                     "WAYLAND_DISPLAY=\"%s\"); start it in a desktop session\n",
                      qgetenv("DISPLAY").constData(), qgetenv("WAYLAND_DISPLAY").constData());
         return 1;
     }
