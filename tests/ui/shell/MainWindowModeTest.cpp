@@ -5,11 +5,12 @@
 #include <QMenuBar>
 #include <QTimer>
 
+#include "ShellFixture.h"
+
 #include "app/WizardEndDlg.h"
 #include "controls/SelFocus.h"
 #include "foundation/Paths.h"
 #include "platform/SettingsStore.h"
-#include "ShellFixture.h"
 
 namespace {
 
