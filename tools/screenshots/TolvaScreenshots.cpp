@@ -99,10 +99,18 @@ void UseHome(const QString& sHome)
     qputenv("XDG_MUSIC_DIR", QFile::encodeName(sHome + "/Music"));
 }
 
+// This PC's network as a documentation address, so the pictures never show the machine's own.
+void UseDocumentationNetwork(CTolvaMusicTransferDlg& wnd)
+{
+    wnd.ConnectionPage().SetNetworkWatchEnabled(false);
+    wnd.ConnectionPage().SetAdapterSource([] { return std::vector<SLocalAdapter>{{"192.0.2.7", "255.255.255.0"}}; });
+}
+
 void ShootConsole(CShooter& shooter, const SMainWindowServices& services)
 {
     WriteSettingDword(kSettingFirstRun, 0);
     CTolvaMusicTransferDlg wnd(services);
+    UseDocumentationNetwork(wnd);
     wnd.Start();
     wnd.show();
     // A selected player, as the console shows it most of the time.
@@ -148,14 +156,12 @@ void ShootConnection(CShooter& shooter, const SMainWindowServices& services)
     WriteSettingDword(kSettingFirstRun, 0);
     CTolvaMusicTransferDlg wnd(services);
     CPropertyTreePageConnection& page = wnd.ConnectionPage();
-    // This PC's network as a documentation address, so the pictures do not show the machine's own.
-    page.SetNetworkWatchEnabled(false);
-    page.SetAdapterSource([] { return std::vector<SLocalAdapter>{{"192.0.2.7", "255.255.255.0"}}; });
+    UseDocumentationNetwork(wnd);
     wnd.Start();
     wnd.show();
     shooter.Shoot(&wnd, "connection-empty");
-    const char* const apszNames[] = {"Living Room", "Study", "Kitchen & Dining", "Bedroom upstairs (left side)",
-                                     "Attic", "Garage", "Guest Room"};
+    const char* const apszNames[] = {"Living Room", "Study",  "Kitchen & Dining", "Bedroom upstairs (left side)",
+                                     "Attic",       "Garage", "Guest Room"};
     const auto add = [&](int nFrom, int nTo) {
         for (int i = nFrom; i < nTo; ++i) {
             SDeviceSnapshot fields;
@@ -214,6 +220,7 @@ void ShootConnection(CShooter& shooter, const SMainWindowServices& services)
 void ShootWizard(CShooter& shooter, const SMainWindowServices& services)
 {
     CTolvaMusicTransferDlg wnd(services);
+    UseDocumentationNetwork(wnd);
     wnd.Start();
     wnd.show();
     shooter.Shoot(&wnd, "wizard-connection");
