@@ -8,6 +8,7 @@
 
 #include "controls/ConnectionView.h"
 #include "device/DeviceManager.h"
+#include "pages/DetailDialog.h"
 #include "sync/DeviceLists.h"
 #include "ui/shell/ShellFixture.h"
 
@@ -276,6 +277,21 @@ TEST_F(CConnectionPageTest, ThePrefixLocksItsOctetsAndFollowsAddressChanges)
     Octet(3)->clear();
     QTest::keyClicks(Octet(3), "1a2b34");
     EXPECT_EQ(Octet(3)->text(), "123");
+}
+
+TEST_F(CConnectionPageTest, DetailsOpensTheAddressHelp)
+{
+    Start(0);
+    unsigned nPicture = 0;
+    QTimer::singleShot(0, m_pWnd.get(), [&] {
+        auto* pHelp = qobject_cast<CDetailDialog*>(QApplication::activeModalWidget());
+        ASSERT_TRUE(pHelp);
+        nPicture = pHelp->PictureId();
+        pHelp->findChild<QPushButton*>("btnOK")->click();
+    });
+    Page().findChild<QPushButton*>("btnDetails")->click();
+    EXPECT_EQ(nPicture, 242u);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 TEST_F(CConnectionPageTest, OfflineDialogWaitingForRescanClosesWhenTheSavedPlayerIsBack)
