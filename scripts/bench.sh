@@ -15,6 +15,13 @@ for program in build/bench/bench/bench_*; do
   echo "running $(basename "$program") ..." >&2
   "$program" | grep '^BENCH' >>"$results" || echo "BENCH	$(basename "$program")	failed	-	-	-" >>"$results"
 done
+# The desktop program's start-up, memory and idle wake-ups, once the program is part of the build.
+desktop=build/bench/src/app/tolva-music-transfer
+if [ -x "$desktop" ]; then
+  echo "running bench/desktop-startup.py ..." >&2
+  bench/desktop-startup.py "$desktop" | grep '^BENCH' >>"$results" ||
+    echo "BENCH	desktop start-up	failed	-	-	-" >>"$results"
+fi
 
 printf '%-58s %12s %12s %7s  %s\n' benchmark ours peer ratio unit
 cut -f2- "$results" | while IFS=$'\t' read -r name ours peer ratio unit; do

@@ -1,23 +1,36 @@
 #include "foundation/StringTable.h"
 
 #include <atomic>
-#include <map>
 #include <mutex>
+#include <set>
+#include <utility>
 
 #include <QStringList>
 
 #include "foundation/Environment.h"
+#include "foundation/Log.h"
 #include "resources/EmbeddedStrings.h"
 
 namespace {
 
-using CTable = std::map<unsigned, QString>;
+// Guards the parsed tables (parsed on first use) and the set of fallbacks already logged.
+std::mutex g_mutex;
+std::map<unsigned, CStringMap> g_tables;
+std::set<std::pair<unsigned, unsigned>> g_loggedFallbacks;
 
-// Decodes "id<TAB>text" lines; '#' lines and malformed lines are skipped.
-CTable ParseTable(const char* pszText)
+std::atomic<unsigned> g_nLanguage{LANG_ID_ENGLISH_UK};
+
+bool ShowStringIds()
 {
-    CTable table;
-    const QString sText = QString::fromUtf8(pszText);
+    return qEnvironmentVariable("TOLVA_SHOW_STRING_IDS") == QLatin1String("1");
+}
+
+} // namespace
+
+CStringMap ParseStringTable(const QByteArray& text)
+{
+    CStringMap table;
+    const QString sText = QString::fromUtf8(text);
     for (const QString& sLine : sText.split('\n')) {
         if (sLine.isEmpty() || sLine.startsWith('#'))
             continue;
@@ -41,28 +54,54 @@ CTable ParseTable(const char* pszText)
     return table;
 }
 
-const CTable* FindEmbeddedTable(unsigned nLanguageId)
+std::vector<unsigned> EmbeddedStringLanguages()
 {
-    static std::mutex s_mutex;
-    static std::map<unsigned, CTable> s_tables;
-    std::lock_guard lock(s_mutex);
-    const auto it = s_tables.find(nLanguageId);
-    if (it != s_tables.end())
+    std::set<unsigned> languages;
+    for (int i = 0; i < g_nEmbeddedStringFiles; ++i) {
+        if (g_aEmbeddedStringFiles[i].nLanguageId > 0)
+            languages.insert(static_cast<unsigned>(g_aEmbeddedStringFiles[i].nLanguageId));
+    }
+    return {languages.begin(), languages.end()};
+}
+
+const CStringMap* EmbeddedStringTable(unsigned nLanguageId)
+{
+    std::lock_guard lock(g_mutex);
+    const auto it = g_tables.find(nLanguageId);
+    if (it != g_tables.end())
         return &it->second;
     for (int i = 0; i < g_nEmbeddedStringFiles; ++i) {
         if (g_aEmbeddedStringFiles[i].nLanguageId == static_cast<int>(nLanguageId))
-            return &s_tables.emplace(nLanguageId, ParseTable(g_aEmbeddedStringFiles[i].pszText)).first->second;
+            return &g_tables.emplace(nLanguageId, ParseStringTable(g_aEmbeddedStringFiles[i].pszText)).first->second;
     }
     return nullptr;
 }
 
-std::atomic<unsigned> g_nLanguage{LANG_ID_ENGLISH_UK};
-
-} // namespace
+QString StringTextOrEnglish(const CStringMap& table, unsigned nLanguageId, unsigned nId)
+{
+    if (const auto it = table.find(nId); it != table.end())
+        return it->second;
+    const CStringMap* pEnglish = EmbeddedStringTable(LANG_ID_ENGLISH_UK);
+    if (!pEnglish)
+        return QString();
+    const auto it = pEnglish->find(nId);
+    if (it == pEnglish->end())
+        return QString();
+    if (nLanguageId != LANG_ID_ENGLISH_UK) {
+        bool bFirst = false;
+        {
+            std::lock_guard lock(g_mutex);
+            bFirst = g_loggedFallbacks.emplace(nLanguageId, nId).second;
+        }
+        if (bFirst)
+            WriteLogF("String %u is missing in language %u; the English text is shown.", nId, nLanguageId);
+    }
+    return it->second;
+}
 
 bool SetStringLanguage(unsigned nLanguageId)
 {
-    if (!FindEmbeddedTable(nLanguageId)) {
+    if (!EmbeddedStringTable(nLanguageId)) {
         g_nLanguage.store(LANG_ID_ENGLISH_UK);
         return false;
     }
@@ -77,12 +116,11 @@ unsigned StringLanguage()
 
 QString LoadStringText(unsigned nId)
 {
-    for (const unsigned nLanguage : {g_nLanguage.load(), static_cast<unsigned>(LANG_ID_ENGLISH_UK)}) {
-        if (const CTable* pTable = FindEmbeddedTable(nLanguage)) {
-            const auto it = pTable->find(nId);
-            if (it != pTable->end())
-                return it->second;
-        }
-    }
-    return QString();
+    static const CStringMap s_noTable;
+    const unsigned nLanguage = g_nLanguage.load();
+    const CStringMap* pTable = EmbeddedStringTable(nLanguage);
+    const QString sText = StringTextOrEnglish(pTable ? *pTable : s_noTable, nLanguage, nId);
+    if (ShowStringIds())
+        return "[" + QString::number(nId) + "] " + sText;
+    return sText;
 }

@@ -34,7 +34,7 @@ protected:
         std::optional<bool> result;
         opener.Open(sUrl, [&](bool bOpened) { result = bOpened; });
         EXPECT_FALSE(result.has_value()) << "answered inside Open()";
-        QTest::qWaitFor([&] { return result.has_value(); }, 10000);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 10000)) << "no answer";
         return result;
     }
 };

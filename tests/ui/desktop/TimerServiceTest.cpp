@@ -3,7 +3,9 @@
 #include <string>
 #include <vector>
 
+#include <QCoreApplication>
 #include <QTest>
+#include <QTimer>
 
 #include "desktop/TimerService.h"
 #include "support/TestHome.h"
@@ -73,6 +75,11 @@ TEST(TimerService, KillAllStopsOnlyThatOwnersTimers)
     EXPECT_FALSE(service.IsTimerRunning(&kOwnerA, kTimerAnimation));
     EXPECT_FALSE(service.IsTimerRunning(&kOwnerA, kTimerDots));
     EXPECT_TRUE(service.IsTimerRunning(&kOwnerB, kTimerDots));
+
+    // A killed timer leaves nothing behind that could wake the program.
+    service.KillAllTimers(&kOwnerB);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(service.findChildren<QTimer*>().isEmpty());
 }
 
 class VirtualTimerServiceTest : public testing::Test
