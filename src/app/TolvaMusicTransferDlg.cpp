@@ -17,6 +17,7 @@
 #include "app/ResourceIds.h"
 #include "controls/DevicePicture.h"
 #include "controls/SelFocus.h"
+#include "desktop/FolderPicker.h"
 #include "desktop/IMessagePresenter.h"
 #include "desktop/IShellOpener.h"
 #include "desktop/ITimerService.h"
@@ -36,9 +37,9 @@ namespace {
 using enum CSelFocus::EState;
 
 // The texts the window loads when it is constructed.
-constexpr unsigned kTextIds[] = {101, 102, 103, 104, 106, 107, 108, 136, 140, 141, 142, 150, 151, 152, 153,
-                                 154, 155, 156, 157, 158, 159, 160, 163, 164, 165, 166, 167, 173, 174, 175,
-                                 177, 178, 182, 185, 187, 200, 244};
+constexpr unsigned kTextIds[] = {101, 102, 103, 104, 106, 107, 108, 136, 140, 141, 142, 150, 151,
+                                 152, 153, 154, 155, 156, 157, 158, 159, 160, 163, 164, 165, 166,
+                                 167, 173, 174, 175, 177, 178, 182, 185, 187, 200, 244};
 
 // The page labels' font: pixel size 18, a weight between medium and demi-bold.
 constexpr int kLabelFontPixelSize = 18;
@@ -68,10 +69,7 @@ SMessageBox Box(unsigned nTextId, EMessageButtons eButtons = MSG_BUTTONS_OK, EMe
 } // namespace
 
 CTolvaMusicTransferDlg::CTolvaMusicTransferDlg(const SMainWindowServices& services, QWidget* pParent)
-    : CPropertyTreeDlg(pParent),
-      m_presenter(services.presenter),
-      m_timers(services.timers),
-      m_shell(services.shell),
+    : CPropertyTreeDlg(pParent), m_presenter(services.presenter), m_timers(services.timers), m_shell(services.shell),
       m_pUi(std::make_unique<Ui::CTolvaMusicTransferDlg>()),
       m_port(this, [this](CWindowMessage& msg) { return HandleMessage(msg); }),
       m_pPageConnection(std::make_unique<CPropertyTreePageConnection>()),
@@ -90,6 +88,13 @@ CTolvaMusicTransferDlg::CTolvaMusicTransferDlg(const SMainWindowServices& servic
     AddPage(104, m_pRootInfo.get(), m_pPageSync.get(), CPropertyTreePageSyncSettings::kTemplateId);
     for (const auto& [nId, pPage] : m_mapPages)
         pPage->SetMainWindow(this);
+    IFolderPicker* pFolderPicker = services.pFolderPicker;
+    if (!pFolderPicker) {
+        m_pOwnFolderPicker = std::make_unique<CFolderPicker>();
+        pFolderPicker = m_pOwnFolderPicker.get();
+    }
+    m_pPageContents->SetServices(&m_presenter, pFolderPicker);
+    m_pPageContents->SetWindowHooks([this] { return int(m_eDM); }, m_pUi->btnOK, m_pUi->btnNext);
     SetPageFrame(m_pUi->pageArea, m_pUi->labelFrame, m_pUi->btnApply);
 
     BuildMenu();
@@ -146,9 +151,8 @@ void CTolvaMusicTransferDlg::Start()
     ShowPage(CPropertyTreePageConnection::kTemplateId);
 
     SetTexts();
-    m_pUi->devicePicture->SetDefaultPicture(
-        LoadPicture(IDB_DEFAULT_DEVICE, QSize(CDevicePicture::kPictureSize, CDevicePicture::kPictureSize),
-                    devicePixelRatioF()));
+    m_pUi->devicePicture->SetDefaultPicture(LoadPicture(
+        IDB_DEFAULT_DEVICE, QSize(CDevicePicture::kPictureSize, CDevicePicture::kPictureSize), devicePixelRatioF()));
     m_pUi->btnHelp->show();
     m_pUi->btnExplore->hide();
 
@@ -213,8 +217,8 @@ bool CTolvaMusicTransferDlg::WipeAppDataFolder()
     const QString sFolder = AppDataFolder();
     const QString sClean = QDir::cleanPath(sFolder);
     const QString sOwnSuffix = QStringLiteral("/Brenvik Corporation/TolvaMusicTransfer");
-    if (!QDir::isAbsolutePath(sFolder) || !sClean.endsWith(sOwnSuffix) || sClean == sOwnSuffix
-        || sClean.contains(QLatin1String("/../"))) {
+    if (!QDir::isAbsolutePath(sFolder) || !sClean.endsWith(sOwnSuffix) || sClean == sOwnSuffix ||
+        sClean.contains(QLatin1String("/../"))) {
         WriteLog("WipeAppDataFolder: refused, the application data folder is not the program's own: " + sFolder);
         return false;
     }
@@ -228,7 +232,8 @@ bool CTolvaMusicTransferDlg::WipeAppDataFolder()
         const QString sPath = it.next();
         if (it.fileInfo().isSymLink())
             continue;
-        QFileDevice::Permissions permissions = QFile::permissions(sPath) | QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+        QFileDevice::Permissions permissions =
+            QFile::permissions(sPath) | QFileDevice::ReadOwner | QFileDevice::WriteOwner;
         if (it.fileInfo().isDir())
             permissions |= QFileDevice::ExeOwner;
         QFile::setPermissions(sPath, permissions);
@@ -299,7 +304,7 @@ void CTolvaMusicTransferDlg::BuildMenu()
 void CTolvaMusicTransferDlg::ConnectControls()
 {
     const std::pair<QPushButton*, unsigned> buttons[] = {
-        {m_pUi->btnOK, IDC_OK},     {m_pUi->btnCancel, IDC_CANCEL}, {m_pUi->btnApply, IDC_APPLY},
+        {m_pUi->btnOK, IDC_OK},     {m_pUi->btnCancel, IDC_CANCEL},   {m_pUi->btnApply, IDC_APPLY},
         {m_pUi->btnHelp, IDC_HELP}, {m_pUi->btnExplore, IDC_EXPLORE}, {m_pUi->btnNext, IDC_NEXT},
         {m_pUi->btnPrev, IDC_PREV}, {m_pUi->btnEnd, IDC_END}};
     for (const auto& [pButton, nId] : buttons)
@@ -407,8 +412,8 @@ void CTolvaMusicTransferDlg::UpdateDeviceInfo(const SDeviceChange& change)
     QMetaObject::invokeMethod(
         this,
         [this, change] {
-            if (change.eCode == DEVICE_ADDED || change.eCode == DEVICE_IP_CHANGED
-                || change.eCode == DEVICE_NAME_CHANGED)
+            if (change.eCode == DEVICE_ADDED || change.eCode == DEVICE_IP_CHANGED ||
+                change.eCode == DEVICE_NAME_CHANGED)
                 m_pPageConnection->UpdateDeviceInfo(change);
             WriteLog("Level UpdateDeviceInfo.\n");
         },
@@ -650,11 +655,11 @@ void CTolvaMusicTransferDlg::SelectPage(unsigned nPageId)
         return;
     ShowPage(nPageId);
     m_pUi->labelConnection->SetState(nPageId == CPropertyTreePageConnection::kTemplateId ? SEL_FOCUS_SELECTED
-                                                                                          : SEL_FOCUS_NORMAL);
+                                                                                         : SEL_FOCUS_NORMAL);
     m_pUi->labelContents->SetState(nPageId == CPropertyTreePageContentsSettings::kTemplateId ? SEL_FOCUS_SELECTED
-                                                                                              : SEL_FOCUS_NORMAL);
+                                                                                             : SEL_FOCUS_NORMAL);
     m_pUi->labelTransfer->SetState(nPageId == CPropertyTreePageSyncSettings::kTemplateId ? SEL_FOCUS_SELECTED
-                                                                                          : SEL_FOCUS_NORMAL);
+                                                                                         : SEL_FOCUS_NORMAL);
     if (nPageId != CPropertyTreePageSyncSettings::kTemplateId)
         m_pPageSync->ClearStatusText();
 }
@@ -669,9 +674,9 @@ void CTolvaMusicTransferDlg::OnLabelClicked(unsigned nPageId)
 
 bool CTolvaMusicTransferDlg::IsAnySettingChanged()
 {
-    return m_pPageContents->IsFolderListModified() || m_pPageContents->IsExtensionListModified()
-        || m_pPageSync->IsAutoTransferModified() || m_pPageSync->IsMinutesModified()
-        || m_pPageSync->IsPriorityModified() || m_pPageSync->IsDestinationModified();
+    return m_pPageContents->IsFolderListModified() || m_pPageContents->IsExtensionListModified() ||
+           m_pPageSync->IsAutoTransferModified() || m_pPageSync->IsMinutesModified() ||
+           m_pPageSync->IsPriorityModified() || m_pPageSync->IsDestinationModified();
 }
 
 void CTolvaMusicTransferDlg::SaveAllSettings()
@@ -1049,9 +1054,11 @@ void CTolvaMusicTransferDlg::DeviceOffLine(const QString& sUuid)
     WriteLog("CTolvaMusicTransferDlg::DeviceOffLine\tsUuid = " + sUuid + ".\n");
 }
 
-void CTolvaMusicTransferDlg::OfferDeviceOffline() {}
+void CTolvaMusicTransferDlg::OfferDeviceOffline()
+{}
 
-void CTolvaMusicTransferDlg::OnTrayNotification(std::uintptr_t, std::intptr_t) {}
+void CTolvaMusicTransferDlg::OnTrayNotification(std::uintptr_t, std::intptr_t)
+{}
 
 int CTolvaMusicTransferDlg::RunWizardEndDialog()
 {
@@ -1060,13 +1067,17 @@ int CTolvaMusicTransferDlg::RunWizardEndDialog()
     return m_presenter.Show(this, Box(163)) == IDNO ? IDNO : IDCANCEL;
 }
 
-void CTolvaMusicTransferDlg::RunWaitDialog() {}
+void CTolvaMusicTransferDlg::RunWaitDialog()
+{}
 
-void CTolvaMusicTransferDlg::CloseWaitDialog() {}
+void CTolvaMusicTransferDlg::CloseWaitDialog()
+{}
 
-void CTolvaMusicTransferDlg::RunAboutBox() {}
+void CTolvaMusicTransferDlg::RunAboutBox()
+{}
 
-void CTolvaMusicTransferDlg::OnExplore() {}
+void CTolvaMusicTransferDlg::OnExplore()
+{}
 
 std::intptr_t CTolvaMusicTransferDlg::ForwardToOfflineDialog(unsigned)
 {

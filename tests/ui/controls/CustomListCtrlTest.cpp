@@ -8,6 +8,8 @@
 #include "controls/CheckBoxCtrl.h"
 #include "controls/ContentsIds.h"
 #include "controls/CustomListCtrl.h"
+#include "foundation/Environment.h"
+#include "foundation/StringTable.h"
 #include "support/desktop/TestMessagePresenter.h"
 #include "sync/DeviceLists.h"
 
@@ -19,6 +21,7 @@ class CustomListCtrlTest : public testing::Test
 protected:
     void SetUp() override
     {
+        SetStringLanguage(LANG_ID_ENGLISH_UK);
         m_list.SetMessagePresenter(&m_presenter);
         m_list.SetRowHeight(19);
         m_list.setHeaderLabels({"Contents Folder", "Watch"});

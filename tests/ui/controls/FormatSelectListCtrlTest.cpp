@@ -7,6 +7,8 @@
 #include "ListTestSupport.h"
 #include "controls/ContentsIds.h"
 #include "controls/FormatSelectListCtrl.h"
+#include "foundation/Environment.h"
+#include "foundation/StringTable.h"
 #include "support/desktop/TestMessagePresenter.h"
 #include "sync/DeviceLists.h"
 
@@ -18,6 +20,7 @@ class FormatSelectListCtrlTest : public testing::Test
 protected:
     void SetUp() override
     {
+        SetStringLanguage(LANG_ID_ENGLISH_UK);
         m_list.SetMessagePresenter(&m_presenter);
         m_list.resize(420, 120);
         m_list.show();
