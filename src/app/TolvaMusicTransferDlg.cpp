@@ -44,6 +44,9 @@ constexpr unsigned kTextIds[] = {101, 102, 103, 104, 106, 107, 108, 136, 140, 14
 // The page labels' font: pixel size 18, a weight between medium and demi-bold.
 constexpr int kLabelFontPixelSize = 18;
 constexpr int kLabelFontWeight = 535;
+// Buttons: the usual minimum width, and the room kept on each side of the text.
+constexpr int kMinButtonWidth = 88;
+constexpr int kButtonTextPadding = 12;
 
 bool IsWizardMode(EDisplayMode eMode)
 {
@@ -255,6 +258,14 @@ void CTolvaMusicTransferDlg::SetTexts()
     m_pUi->btnPrev->setText(m_texts[140]);
     m_pUi->btnNext->setText(m_texts[141]);
     m_pUi->btnEnd->setText(m_texts[142]);
+    // Every button is at least the platform's usual width and keeps room around its text in
+    // every language.
+    for (QPushButton* pButton : findChildren<QPushButton*>()) {
+        int nTextWidth = 0;
+        for (const QString& sLine : pButton->text().split('\n'))
+            nTextWidth = std::max(nTextWidth, pButton->fontMetrics().horizontalAdvance(sLine));
+        pButton->setMinimumWidth(std::max(kMinButtonWidth, nTextWidth + 2 * kButtonTextPadding));
+    }
 
     QFont labelFont = font();
     labelFont.setPixelSize(kLabelFontPixelSize);
@@ -408,27 +419,21 @@ std::intptr_t CTolvaMusicTransferDlg::SendMessage(CWindowMessage msg)
 
 void CTolvaMusicTransferDlg::UpdateDeviceInfo(const SDeviceChange& change)
 {
-    // Called on the device search thread; the page is touched on the window's thread only.
-    QMetaObject::invokeMethod(
-        this,
-        [this, change] {
-            if (change.eCode == DEVICE_ADDED || change.eCode == DEVICE_IP_CHANGED ||
-                change.eCode == DEVICE_NAME_CHANGED)
-                m_pPageConnection->UpdateDeviceInfo(change);
-            WriteLog("Level UpdateDeviceInfo.\n");
-        },
-        Qt::QueuedConnection);
+    // Called on the device search thread; the page is touched on the window's thread only, and
+    // not at all once the window stopped taking messages.
+    m_port.PostCall([this, change] {
+        if (change.eCode == DEVICE_ADDED || change.eCode == DEVICE_IP_CHANGED || change.eCode == DEVICE_NAME_CHANGED)
+            m_pPageConnection->UpdateDeviceInfo(change);
+        WriteLog("Level UpdateDeviceInfo.\n");
+    });
 }
 
 void CTolvaMusicTransferDlg::SelectDeviceManual(const QString& sUuid, const QString& sIp)
 {
-    QMetaObject::invokeMethod(
-        this,
-        [this, sUuid, sIp] {
-            WriteLog("eeeeeeeeeeeee SelectDeviceManual");
-            m_pPageConnection->SelectDeviceManual(sUuid, sIp);
-        },
-        Qt::QueuedConnection);
+    m_port.PostCall([this, sUuid, sIp] {
+        WriteLog("eeeeeeeeeeeee SelectDeviceManual");
+        m_pPageConnection->SelectDeviceManual(sUuid, sIp);
+    });
 }
 
 std::intptr_t CTolvaMusicTransferDlg::HandleMessage(CWindowMessage& msg)
@@ -983,6 +988,7 @@ void CTolvaMusicTransferDlg::OnWizardEnd()
         pButton->setEnabled(true);
     }
     m_pPageSync->ShowTransferredFilesList(true);
+    m_pPageConnection->Refresh();
     m_pPageContents->Refresh();
     m_pUi->btnOK->setFocus();
     SendMessage(CWindowMessage(WM_SETTINGS_CHANGED));

@@ -1,6 +1,10 @@
+#include <csignal>
 #include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QApplication>
+#include <QSocketNotifier>
 
 #include <xcb/xcb.h>
 
@@ -33,6 +37,35 @@ bool DisplayAvailable()
     return sPlatform.isEmpty() && bWayland;
 }
 
+// SIGTERM and SIGINT (the session ends, Ctrl+C) end the program as Exit does after its question:
+// the handler only writes a byte, the event loop quits on it, and the main window, the managers
+// and their threads end in order.
+int g_aSignalPipe[2] = {-1, -1};
+
+void OnTerminationSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_aSignalPipe[1], &c, 1);
+}
+
+void QuitOnTerminationSignals(QObject* pContext)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_aSignalPipe) != 0)
+        return;
+    auto* pNotifier = new QSocketNotifier(g_aSignalPipe[0], QSocketNotifier::Read, pContext);
+    QObject::connect(pNotifier, &QSocketNotifier::activated, pContext, [] {
+        char c = 0;
+        [[maybe_unused]] const ssize_t n = ::read(g_aSignalPipe[0], &c, 1);
+        QCoreApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = OnTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -47,6 +80,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationName("tolva-music-transfer");
     // The program lives on without a visible window (notification area, start at logon).
     QApplication::setQuitOnLastWindowClosed(false);
+    QuitOnTerminationSignals(&app);
 
     CMessagePresenter presenter;
     CTimerService timers;

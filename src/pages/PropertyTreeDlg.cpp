@@ -53,7 +53,8 @@ void CPropertyTreeDlg::CreatePage(CPropertyTreePage* pPage)
     if (m_pPageArea) {
         pPage->setParent(m_pPageArea);
         // The area is as large as the largest page, so switching pages never resizes the window.
-        m_pPageArea->setMinimumSize(m_pPageArea->minimumSize().expandedTo(pPage->sizeHint()));
+        m_pPageArea->setMinimumSize(
+            m_pPageArea->minimumSize().expandedTo(pPage->sizeHint()).expandedTo(pPage->minimumSize()));
     }
     pPage->Create();
     pPage->hide();

@@ -33,4 +33,5 @@ QString CPropertyTreePageConnection::SelectedDeviceIp() const
     return QString();
 }
 void CPropertyTreePageConnection::SetTimerFlag(bool) {}
+void CPropertyTreePageConnection::Refresh() {}
 void CPropertyTreePageConnection::SetScrollBarLocked(bool) {}

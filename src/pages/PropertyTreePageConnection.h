@@ -36,6 +36,8 @@ public:
     QString SelectedDeviceIp() const;
     // The panel-show timer's flag of the device view.
     void SetTimerFlag(bool bOn);
+    // Re-reads the device list into the view (after the setup wizard ends).
+    void Refresh();
     // The view's scroll bar is locked while the page works (WM_LOCK_WINDOW).
     void SetScrollBarLocked(bool bLocked);
 

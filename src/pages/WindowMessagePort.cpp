@@ -46,6 +46,11 @@ void CWindowMessagePort::Close()
 bool CWindowMessagePort::PostMessage(CWindowMessage msg)
 {
     auto pMsg = std::make_shared<CWindowMessage>(std::move(msg));
+    return PostCall([pState = m_pState, pMsg] { pState->handler(*pMsg); });
+}
+
+bool CWindowMessagePort::PostCall(std::function<void()> fn)
+{
     std::shared_ptr<SState> pState = m_pState;
     // Queued under the lock, so no invocation is queued once Close() has returned (the window
     // may be destroyed right after).
@@ -54,13 +59,13 @@ bool CWindowMessagePort::PostMessage(CWindowMessage msg)
         return false;
     return QMetaObject::invokeMethod(
         m_pWindow,
-        [pState, pMsg] {
+        [pState, fn = std::move(fn)] {
             {
                 std::lock_guard lock(pState->mutex);
                 if (pState->bClosed)
                     return;
             }
-            pState->handler(*pMsg);
+            fn();
         },
         Qt::QueuedConnection);
 }

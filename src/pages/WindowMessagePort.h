@@ -23,6 +23,8 @@ public:
 
     bool PostMessage(CWindowMessage msg) override;
     std::intptr_t SendMessage(CWindowMessage msg) override;
+    // Runs fn later on the window's thread, like a posted message; false once closed.
+    bool PostCall(std::function<void()> fn);
     void Close();
 
 private:
