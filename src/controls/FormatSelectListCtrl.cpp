@@ -21,6 +21,14 @@ public:
     {
         return false;
     }
+    // Room between the columns of items.
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        return QStyledItemDelegate::sizeHint(option, index) + QSize(kColumnGap, 0);
+    }
+
+private:
+    static constexpr int kColumnGap = 12;
 };
 
 // An entry's tick: flag "1" ticked, anything else not.
@@ -41,7 +49,6 @@ CFormatSelectListCtrl::CFormatSelectListCtrl(QWidget* pParent) : QListWidget(pPa
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setContextMenuPolicy(Qt::NoContextMenu);
-    setUniformItemSizes(true);
 }
 
 void CFormatSelectListCtrl::BuildItems()

@@ -65,6 +65,8 @@ CPropertyTreePageContentsSettings::CPropertyTreePageContentsSettings(QWidget* pP
     m_pUi->extensionList->viewport()->installEventFilter(this);
     SetTexts();
     ConnectControls();
+    // Until a player's lists arrive the type list is empty, which "Select all" shows ticked.
+    m_pUi->extensionList->RefreshSelectAll();
 }
 
 CPropertyTreePageContentsSettings::~CPropertyTreePageContentsSettings() = default;

@@ -319,3 +319,17 @@ TEST_F(CContentsPageTest, SizesAndNamesAreTheDesignsAndTextsTheTables)
 }
 
 } // namespace
+
+namespace {
+TEST_F(CContentsPageTest, TheWizardShowsThePageWholeThoughApplyIsHidden)
+{
+    CTolvaMusicTransferDlg& wnd = StartWindow();
+    ASSERT_EQ(wnd.Mode(), DM_WIZARD_CONNECTION);
+    wnd.SendMessage(CWindowMessage(WM_ENABLE_NEXT, 0, 1));
+    wnd.OnCommand(IDC_NEXT);
+    CPropertyTreePageContentsSettings& page = wnd.ContentsPage();
+    ASSERT_TRUE(page.isVisible());
+    EXPECT_GE(page.width(), page.FolderListCtrl().minimumWidth());
+    EXPECT_TRUE(page.IsSelectAllTicked()) << "no types yet: an empty list";
+}
+} // namespace
