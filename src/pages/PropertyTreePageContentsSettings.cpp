@@ -1,6 +1,7 @@
 #include "pages/PropertyTreePageContentsSettings.h"
 
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPushButton>
@@ -12,6 +13,7 @@
 #include "controls/CustomListCtrl.h"
 #include "controls/FormatSelectListCtrl.h"
 #include "desktop/IFolderPicker.h"
+#include "foundation/Log.h"
 #include "foundation/MessageIds.h"
 #include "foundation/StringTable.h"
 #include "platform/WindowMessages.h"
@@ -295,6 +297,12 @@ void CPropertyTreePageContentsSettings::OnAdd()
         pMainWnd->SendMessage(CWindowMessage(WM_SET_CONTENTS_DIALOG_OPEN, 0, 0));
     if (sFolder.isEmpty())
         return;
+    // A choice that names no folder here (a name the desktop's dialog could not hand over
+    // exactly) would be stored as a folder no transfer can find.
+    if (!QFileInfo(sFolder).isDir()) {
+        WriteLog("OnAdd: the chosen folder cannot be found: " + sFolder);
+        return;
+    }
     // The stored form: absolute, with one trailing '/' (the root stays "/").
     m_pUi->folderList->AddFolder(WatchedFolderEntryPath(sFolder), QStringLiteral("1"));
     NotifyChanged();

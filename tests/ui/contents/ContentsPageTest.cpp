@@ -1,5 +1,6 @@
 #include <QAccessible>
 #include <QCheckBox>
+#include <QDir>
 #include <QStyleOptionButton>
 #include <QTest>
 
@@ -60,13 +61,16 @@ protected:
 
 TEST_F(CContentsPageTest, AddTakesTheChosenFolderInItsStoredFormAndApplyWritesIt)
 {
-    CPropertyTreePageContentsSettings& page = Open({"/music/a/|1"}, {"mp3|1"});
+    const QString sRoot = m_home.Root();
+    for (const char* pszFolder : {"/music/a/inner", "/music/b", "/Music/A"})
+        ASSERT_TRUE(QDir().mkpath(sRoot + pszFolder));
+    CPropertyTreePageContentsSettings& page = Open({sRoot + "/music/a/|1"}, {"mp3|1"});
     EXPECT_FALSE(Button(IDC_APPLY)->isEnabled());
 
     // The window knows the dialog is open while it shows.
     m_folders.QueueWhileOpen([&] {
         EXPECT_TRUE(m_pWnd->IsContentsDialogOpen());
-        return QStringLiteral("/music/b");
+        return sRoot + "/music/b";
     });
     QTest::mouseClick(page.AddButton(), Qt::LeftButton);
     EXPECT_FALSE(m_pWnd->IsContentsDialogOpen());
@@ -74,11 +78,22 @@ TEST_F(CContentsPageTest, AddTakesTheChosenFolderInItsStoredFormAndApplyWritesIt
     EXPECT_EQ(m_folders.Titles()[0], "Select watched folders you want to transfer.");
     EXPECT_TRUE(Button(IDC_APPLY)->isEnabled());
 
-    for (const char* pszAnswer : {"/", "/music/a/", "/music/a/inner", "/music", "/Music/A", "/music/b/", ""})
-        m_folders.SetNextAnswer(QString::fromUtf8(pszAnswer));
-    for (int i = 0; i < 7; ++i)
+    // Root, a duplicate, a nested folder, a parent, another case, a duplicate with its '/',
+    // a cancel, and a folder that is not there.
+    const QStringList answers = {"/",
+                                 sRoot + "/music/a/",
+                                 sRoot + "/music/a/inner",
+                                 sRoot + "/music",
+                                 sRoot + "/Music/A",
+                                 sRoot + "/music/b/",
+                                 QString(),
+                                 sRoot + "/gone"};
+    for (const QString& sAnswer : answers) {
+        m_folders.SetNextAnswer(sAnswer);
         page.OnAdd();
-    const QStringList expected = {"/music/a/|1", "/music/b/|1", "/|1", "/music/a/inner/|1", "/music/|1", "/Music/A/|1"};
+    }
+    const QStringList expected = {sRoot + "/music/a/|1",       sRoot + "/music/b/|1", "/|1",
+                                  sRoot + "/music/a/inner/|1", sRoot + "/music/|1",   sRoot + "/Music/A/|1"};
     EXPECT_EQ(page.FolderList(), expected);
     EXPECT_TRUE(m_presenter.Shown().empty()) << "duplicates are refused silently";
 
@@ -104,7 +119,7 @@ TEST_F(CContentsPageTest, TheHundredthFolderIsTheLastAndALongStoredListWarnsOnce
     EXPECT_EQ(page.FolderList(), stored.mid(0, 100));
     EXPECT_FALSE(page.IsFolderListModified()) << "what the page shows after loading counts as saved";
 
-    m_folders.SetNextAnswer("/m/new");
+    m_folders.SetNextAnswer(m_home.Root());
     m_presenter.SetNextAnswer(IDOK);
     page.OnAdd();
     EXPECT_EQ(m_presenter.ShownIds(), (std::vector<unsigned>{IDS_TOO_MANY_FOLDERS, IDS_TOO_MANY_FOLDERS}));
