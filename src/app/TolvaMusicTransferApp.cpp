@@ -136,6 +136,8 @@ int CTolvaMusicTransferApp::Run()
 {
     if (!m_pMainWnd)
         return 1;
+    if (m_pMainWnd->IsQuitRequested())
+        return 0;
     m_pMainWnd->CommonManager().StartDeviceSearch();
     return QApplication::exec();
 }

@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QThread>
 #include <QUrl>
 
 #include "app/ResourceIds.h"
@@ -897,7 +898,11 @@ void CTolvaMusicTransferDlg::OnExit()
 void CTolvaMusicTransferDlg::Quit()
 {
     m_bQuitRequested = true;
-    QCoreApplication::exit(0);
+    // Ends the program's event loop (and a message box's loop around it). Without a running loop
+    // there is nothing to end, and start-up's Run() sees the request; exit() would otherwise
+    // leave every later local event loop of this thread refusing to run.
+    if (QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::exit(0);
 }
 
 // ---------------------------------------------------------------------------------------------

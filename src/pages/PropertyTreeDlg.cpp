@@ -85,6 +85,8 @@ void CPropertyTreeDlg::ShowPage(unsigned nTemplateId)
         return;
     CreatePage(pPage);
     PlacePage(pPage);
+    // The page's controls are children of this window, so Tab runs from the window's controls
+    // through the page on show and back; hidden pages are skipped.
     pPage->show();
     pPage->raise();
     m_nCurPageId = nTemplateId;

@@ -1,7 +1,9 @@
 #include <atomic>
 #include <thread>
 
+#include <QDialog>
 #include <QTest>
+#include <QTimer>
 
 #include "foundation/Log.h"
 #include "ShellFixture.h"
@@ -220,6 +222,31 @@ TEST_F(CMessageTableTest, MenuTextsCarryTheirAccelerators)
     EXPECT_EQ(wnd.MenuAction(ID_ABOUT)->text(), LoadStringText(166) + "(A)\tAlt+A");
     EXPECT_EQ(wnd.MenuAction(ID_EXIT)->text(), LoadStringText(167) + "(E)\tAlt+E");
     EXPECT_EQ(wnd.MenuAction(ID_PAGE_CONTENTS)->text(), "Contents Settings");
+}
+
+} // namespace
+
+namespace {
+
+// The program's small dialogs carry the product name (the About box its own title); a new
+// message ends the open one with IDNO before it shows.
+TEST_F(CMessageTableTest, ANewMessageEndsTheOpenSmallDialogWithNo)
+{
+    CTolvaMusicTransferDlg& wnd = StartConsole();
+    for (const unsigned nTitleId : {101u, 136u, 0u}) {
+        QDialog dialog(&wnd);
+        dialog.setWindowTitle(nTitleId ? LoadStringText(nTitleId) : QString("Another program's dialog"));
+        m_presenter.SetNextAnswer(IDOK);
+        QTimer::singleShot(0, &wnd, [&] {
+            EXPECT_EQ(wnd.SendMessage(CWindowMessage(WM_QUERY_MODAL_OPEN)), 1);
+            wnd.SendMessage(CWindowMessage(WM_DISK_FULL));
+            if (dialog.isVisible())
+                dialog.done(QDialog::Accepted); // not ended: let the test fail instead of hanging
+        });
+        // A dialog that is not one of the program's own stays open.
+        EXPECT_EQ(dialog.exec(), nTitleId ? IDNO : int(QDialog::Accepted)) << nTitleId;
+    }
+    EXPECT_EQ(m_presenter.ShownIds(), (std::vector<unsigned>{152, 152, 152}));
 }
 
 } // namespace
