@@ -133,8 +133,8 @@ void CCustomListCtrl::PaintCell(QPainter& painter, const QStyleOptionViewItem& o
                          option.fontMetrics.elidedText(sText, Qt::ElideRight, rcText.width()));
         painter.restore();
     }
-    // Keyboard users see which row the keys act on.
-    if ((option.state & QStyle::State_HasFocus) && hasFocus() && index.column() == kColumnPath) {
+    // Keyboard users see which row the keys act on (drawn with the last cell, over both).
+    if ((option.state & QStyle::State_HasFocus) && hasFocus() && index.column() == kColumnWatch) {
         QStyleOptionFocusRect focus;
         focus.initFrom(this);
         focus.rect = visualRect(index).united(visualRect(index.siblingAtColumn(kColumnWatch)));
