@@ -18,8 +18,9 @@ class IMessagePresenter;
 // "<path>|<flag>" twice, on screen (current) and as last committed (saved), and carries the rules
 // for adding, deleting and ticking folders.
 //
-// It reports to its page with signals that stand for the design's messages: DelButtonState is
-// the Del-enable notice (WM_USER+12), SettingsChanged the settings-changed notice (WM_USER+16).
+// It reports to its page with signals that stand for the program's window messages: DelButtonState is
+// the Del-enable notice (WM_REFRESH_CONTENTS), SettingsChanged the settings-changed notice
+// (WM_SETTINGS_CHANGED).
 class CCustomListCtrl : public QTreeWidget
 {
     Q_OBJECT

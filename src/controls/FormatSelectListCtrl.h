@@ -12,9 +12,10 @@ class IMessagePresenter;
 // committed (saved). Only a press on an item's check box (or the space bar on the focused item)
 // changes a tick; the mouse never selects items.
 //
-// Signals stand for the design's messages to the page: DelButtonState(false) is the Del-enable
-// notice (WM_USER+12), SelectAllStateChanged the "Select all" state (WM_USER+17: 0 none, 1 all or the
-// list is empty, 2 some), SettingsChanged the settings-changed notice (WM_USER+16).
+// Signals stand for the program's window messages to the page: DelButtonState(false) is the Del-enable
+// notice (WM_REFRESH_CONTENTS), SelectAllStateChanged the "Select all" state
+// (WM_EXTENSION_LIST_CHANGED: 0 none, 1 all or the list is empty, 2 some), SettingsChanged the
+// settings-changed notice (WM_SETTINGS_CHANGED).
 class CFormatSelectListCtrl : public QListWidget
 {
     Q_OBJECT

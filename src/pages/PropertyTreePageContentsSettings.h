@@ -90,9 +90,9 @@ protected:
 private:
     void SetTexts();
     void ConnectControls();
-    // The Del-enable notice of the lists (WM_USER+12).
+    // The Del-enable notice of the lists (WM_REFRESH_CONTENTS).
     void EnableDel(bool bEnable);
-    // The "Select all" state from the extension list (WM_USER+17): 0 none, 1 all, 2 some.
+    // The "Select all" state from the extension list (WM_EXTENSION_LIST_CHANGED): 0 none, 1 all, 2 some.
     void ShowSelectAllState(int nState);
     void OnSelectAllClicked();
     bool HandleKey(QObject* pWatched, QKeyEvent* pEvent);

@@ -310,7 +310,7 @@ TEST_F(CContentsPageTest, KeysAndPressesBetweenTheTwoLists)
     EXPECT_EQ(FileBytes(kCapabilityListName), ListFileBytes({"mp3|1", "flac|0"}));
 }
 
-TEST_F(CContentsPageTest, SizesAndNamesAreTheDesignsAndTextsTheTables)
+TEST_F(CContentsPageTest, RowsAndColumnsHaveTheirSizesAndControlsTheirIds)
 {
     CPropertyTreePageContentsSettings& page = Open({"/m/a/|1"}, {"mp3|1"});
     CCustomListCtrl& folders = page.FolderListCtrl();
