@@ -38,9 +38,9 @@ namespace {
 using enum CSelFocus::EState;
 
 // The texts the window loads when it is constructed.
-constexpr unsigned kTextIds[] = {101, 102, 103, 104, 106, 107, 108, 136, 140, 141, 142, 150, 151, 152, 153,
-                                 154, 155, 156, 157, 158, 159, 160, 163, 164, 165, 166, 167, 173, 174, 175,
-                                 177, 178, 182, 185, 187, 200, 244};
+constexpr unsigned kTextIds[] = {101, 102, 103, 104, 106, 107, 108, 136, 140, 141, 142, 150, 151,
+                                 152, 153, 154, 155, 156, 157, 158, 159, 160, 163, 164, 165, 166,
+                                 167, 173, 174, 175, 177, 178, 182, 185, 187, 200, 244};
 
 // The page labels' font: pixel size 18, a weight between medium and demi-bold.
 constexpr int kLabelFontPixelSize = 18;
@@ -73,10 +73,7 @@ SMessageBox Box(unsigned nTextId, EMessageButtons eButtons = MSG_BUTTONS_OK, EMe
 } // namespace
 
 CTolvaMusicTransferDlg::CTolvaMusicTransferDlg(const SMainWindowServices& services, QWidget* pParent)
-    : CPropertyTreeDlg(pParent),
-      m_presenter(services.presenter),
-      m_timers(services.timers),
-      m_shell(services.shell),
+    : CPropertyTreeDlg(pParent), m_presenter(services.presenter), m_timers(services.timers), m_shell(services.shell),
       m_pUi(std::make_unique<Ui::CTolvaMusicTransferDlg>()),
       m_port(this, [this](CWindowMessage& msg) { return HandleMessage(msg); }),
       m_pPageConnection(std::make_unique<CPropertyTreePageConnection>()),
@@ -158,9 +155,8 @@ void CTolvaMusicTransferDlg::Start()
     ShowPage(CPropertyTreePageConnection::kTemplateId);
 
     SetTexts();
-    m_pUi->devicePicture->SetDefaultPicture(
-        LoadPicture(IDB_DEFAULT_DEVICE, QSize(CDevicePicture::kPictureSize, CDevicePicture::kPictureSize),
-                    devicePixelRatioF()));
+    m_pUi->devicePicture->SetDefaultPicture(LoadPicture(
+        IDB_DEFAULT_DEVICE, QSize(CDevicePicture::kPictureSize, CDevicePicture::kPictureSize), devicePixelRatioF()));
     m_pUi->btnHelp->show();
     m_pUi->btnExplore->hide();
 
@@ -225,8 +221,8 @@ bool CTolvaMusicTransferDlg::WipeAppDataFolder()
     const QString sFolder = AppDataFolder();
     const QString sClean = QDir::cleanPath(sFolder);
     const QString sOwnSuffix = QStringLiteral("/Brenvik Corporation/TolvaMusicTransfer");
-    if (!QDir::isAbsolutePath(sFolder) || !sClean.endsWith(sOwnSuffix) || sClean == sOwnSuffix
-        || sClean.contains(QLatin1String("/../"))) {
+    if (!QDir::isAbsolutePath(sFolder) || !sClean.endsWith(sOwnSuffix) || sClean == sOwnSuffix ||
+        sClean.contains(QLatin1String("/../"))) {
         WriteLog("WipeAppDataFolder: refused, the application data folder is not the program's own: " + sFolder);
         return false;
     }
@@ -240,7 +236,8 @@ bool CTolvaMusicTransferDlg::WipeAppDataFolder()
         const QString sPath = it.next();
         if (it.fileInfo().isSymLink())
             continue;
-        QFileDevice::Permissions permissions = QFile::permissions(sPath) | QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+        QFileDevice::Permissions permissions =
+            QFile::permissions(sPath) | QFileDevice::ReadOwner | QFileDevice::WriteOwner;
         if (it.fileInfo().isDir())
             permissions |= QFileDevice::ExeOwner;
         QFile::setPermissions(sPath, permissions);
@@ -319,7 +316,7 @@ void CTolvaMusicTransferDlg::BuildMenu()
 void CTolvaMusicTransferDlg::ConnectControls()
 {
     const std::pair<QPushButton*, unsigned> buttons[] = {
-        {m_pUi->btnOK, IDC_OK},     {m_pUi->btnCancel, IDC_CANCEL}, {m_pUi->btnApply, IDC_APPLY},
+        {m_pUi->btnOK, IDC_OK},     {m_pUi->btnCancel, IDC_CANCEL},   {m_pUi->btnApply, IDC_APPLY},
         {m_pUi->btnHelp, IDC_HELP}, {m_pUi->btnExplore, IDC_EXPLORE}, {m_pUi->btnNext, IDC_NEXT},
         {m_pUi->btnPrev, IDC_PREV}, {m_pUi->btnEnd, IDC_END}};
     for (const auto& [pButton, nId] : buttons)
@@ -664,11 +661,11 @@ void CTolvaMusicTransferDlg::SelectPage(unsigned nPageId)
         return;
     ShowPage(nPageId);
     m_pUi->labelConnection->SetState(nPageId == CPropertyTreePageConnection::kTemplateId ? SEL_FOCUS_SELECTED
-                                                                                          : SEL_FOCUS_NORMAL);
+                                                                                         : SEL_FOCUS_NORMAL);
     m_pUi->labelContents->SetState(nPageId == CPropertyTreePageContentsSettings::kTemplateId ? SEL_FOCUS_SELECTED
-                                                                                              : SEL_FOCUS_NORMAL);
+                                                                                             : SEL_FOCUS_NORMAL);
     m_pUi->labelTransfer->SetState(nPageId == CPropertyTreePageSyncSettings::kTemplateId ? SEL_FOCUS_SELECTED
-                                                                                          : SEL_FOCUS_NORMAL);
+                                                                                         : SEL_FOCUS_NORMAL);
     if (nPageId != CPropertyTreePageSyncSettings::kTemplateId)
         m_pPageSync->ClearStatusText();
 }
@@ -683,9 +680,9 @@ void CTolvaMusicTransferDlg::OnLabelClicked(unsigned nPageId)
 
 bool CTolvaMusicTransferDlg::IsAnySettingChanged()
 {
-    return m_pPageContents->IsFolderListModified() || m_pPageContents->IsExtensionListModified()
-        || m_pPageSync->IsAutoTransferModified() || m_pPageSync->IsMinutesModified()
-        || m_pPageSync->IsPriorityModified() || m_pPageSync->IsDestinationModified();
+    return m_pPageContents->IsFolderListModified() || m_pPageContents->IsExtensionListModified() ||
+           m_pPageSync->IsAutoTransferModified() || m_pPageSync->IsMinutesModified() ||
+           m_pPageSync->IsPriorityModified() || m_pPageSync->IsDestinationModified();
 }
 
 void CTolvaMusicTransferDlg::SaveAllSettings()
@@ -1068,9 +1065,11 @@ void CTolvaMusicTransferDlg::DeviceOffLine(const QString& sUuid)
     WriteLog("CTolvaMusicTransferDlg::DeviceOffLine\tsUuid = " + sUuid + ".\n");
 }
 
-void CTolvaMusicTransferDlg::OfferDeviceOffline() {}
+void CTolvaMusicTransferDlg::OfferDeviceOffline()
+{}
 
-void CTolvaMusicTransferDlg::OnTrayNotification(std::uintptr_t, std::intptr_t) {}
+void CTolvaMusicTransferDlg::OnTrayNotification(std::uintptr_t, std::intptr_t)
+{}
 
 int CTolvaMusicTransferDlg::RunWizardEndDialog()
 {
@@ -1079,13 +1078,17 @@ int CTolvaMusicTransferDlg::RunWizardEndDialog()
     return m_presenter.Show(this, Box(163)) == IDNO ? IDNO : IDCANCEL;
 }
 
-void CTolvaMusicTransferDlg::RunWaitDialog() {}
+void CTolvaMusicTransferDlg::RunWaitDialog()
+{}
 
-void CTolvaMusicTransferDlg::CloseWaitDialog() {}
+void CTolvaMusicTransferDlg::CloseWaitDialog()
+{}
 
-void CTolvaMusicTransferDlg::RunAboutBox() {}
+void CTolvaMusicTransferDlg::RunAboutBox()
+{}
 
-void CTolvaMusicTransferDlg::OnExplore() {}
+void CTolvaMusicTransferDlg::OnExplore()
+{}
 
 std::intptr_t CTolvaMusicTransferDlg::ForwardToOfflineDialog(unsigned)
 {

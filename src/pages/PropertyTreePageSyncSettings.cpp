@@ -99,5 +99,7 @@ void CPropertyTreePageSyncSettings::ClampMinutes()
 }
 
 // The manual transfer's Start/Stop button and its cancel come with the page's transfer controls.
-void CPropertyTreePageSyncSettings::StartOrStopTransfer() {}
-void CPropertyTreePageSyncSettings::HandleCancelFileSync() {}
+void CPropertyTreePageSyncSettings::StartOrStopTransfer()
+{}
+void CPropertyTreePageSyncSettings::HandleCancelFileSync()
+{}
