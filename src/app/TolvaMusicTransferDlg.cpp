@@ -21,6 +21,7 @@
 #include "app/WizardEndDlg.h"
 #include "controls/DevicePicture.h"
 #include "controls/SelFocus.h"
+#include "desktop/FolderPicker.h"
 #include "desktop/IMessagePresenter.h"
 #include "desktop/IShellOpener.h"
 #include "desktop/ITimerService.h"
@@ -96,6 +97,13 @@ CTolvaMusicTransferDlg::CTolvaMusicTransferDlg(const SMainWindowServices& servic
         pPage->SetMainWindow(this);
     m_pPageConnection->SetServices({&m_commonManager, &m_presenter, [this] { return static_cast<int>(m_eDM); },
                                     [this] { return m_pUi->btnNext; }, [this] { SaveAllSettings(); }});
+    IFolderPicker* pFolderPicker = services.pFolderPicker;
+    if (!pFolderPicker) {
+        m_pOwnFolderPicker = std::make_unique<CFolderPicker>();
+        pFolderPicker = m_pOwnFolderPicker.get();
+    }
+    m_pPageContents->SetServices(&m_presenter, pFolderPicker);
+    m_pPageContents->SetWindowHooks([this] { return int(m_eDM); }, m_pUi->btnOK, m_pUi->btnNext);
     SetPageFrame(m_pUi->pageArea, m_pUi->labelFrame, m_pUi->btnApply);
 
     BuildMenu();

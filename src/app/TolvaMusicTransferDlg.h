@@ -11,6 +11,7 @@
 #include "platform/WindowMessages.h"
 #include "sync/CommonManager.h"
 
+class IFolderPicker;
 class IMessagePresenter;
 class IShellOpener;
 class ITimerService;
@@ -46,6 +47,8 @@ struct SMainWindowServices
     IMessagePresenter& presenter;
     ITimerService& timers;
     IShellOpener& shell;
+    // The folder dialog of the Contents Settings page; null: the desktop's own.
+    IFolderPicker* pFolderPicker = nullptr;
 };
 
 // The program's one window and the hub of its user interface: the settings console with its
@@ -193,6 +196,7 @@ private:
     void OnSelectDevice(bool bListed) override;
 
     IMessagePresenter& m_presenter;
+    std::unique_ptr<IFolderPicker> m_pOwnFolderPicker; // when the services bring none
     ITimerService& m_timers;
     IShellOpener& m_shell;
     const std::unique_ptr<Ui::CTolvaMusicTransferDlg> m_pUi;

@@ -97,13 +97,16 @@ void CPropertyTreeDlg::PlacePage(CPropertyTreePage* pPage)
     if (!m_pPageArea)
         return;
     // The page fills the area's height from the top of the label frame down, and ends two pixels
-    // inside the Apply button's right edge; the form's layout keeps the area where that fits.
+    // inside the Apply button's right edge; the form's layout keeps the area where that fits. A
+    // hidden Apply (the wizard) has no place to go by, and the page keeps the area's width.
     QRect area = m_pPageArea->rect();
-    if (m_pLabelFrame && m_pApplyButton) {
+    if (m_pLabelFrame) {
         const int nTop = m_pPageArea->mapFrom(this, m_pLabelFrame->mapTo(this, QPoint(0, 0))).y();
+        area.setTop(std::max(0, nTop));
+    }
+    if (m_pApplyButton && m_pApplyButton->isVisibleTo(this)) {
         const QPoint applyRight = m_pApplyButton->mapTo(this, QPoint(m_pApplyButton->width(), 0));
         const int nRight = m_pPageArea->mapFrom(this, applyRight).x() - 2;
-        area.setTop(std::max(0, nTop));
         area.setRight(std::min(area.right(), nRight - 1));
     }
     pPage->setGeometry(area);

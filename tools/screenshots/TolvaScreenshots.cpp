@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -21,6 +22,7 @@
 #include "app/WaitDlg.h"
 #include "app/WizardEndDlg.h"
 #include "controls/ConnectionView.h"
+#include "controls/CustomListCtrl.h"
 #include "desktop/MessagePresenter.h"
 #include "desktop/ShellOpener.h"
 #include "desktop/SingleInstance.h"
@@ -31,6 +33,7 @@
 #include "foundation/Settings.h"
 #include "pages/DetailDialog.h"
 #include "pages/PropertyTreePageConnection.h"
+#include "pages/PropertyTreePageContentsSettings.h"
 
 namespace {
 
@@ -106,6 +109,42 @@ void UseDocumentationNetwork(CTolvaMusicTransferDlg& wnd)
     wnd.ConnectionPage().SetAdapterSource([] { return std::vector<SLocalAdapter>{{"192.0.2.7", "255.255.255.0"}}; });
 }
 
+// The Contents Settings page with the lists a player may bring: none, a few (one unticked, one
+// selected), a folder with a long path, and the full hundred scrolled to the end; the type list
+// all ticked, none ticked and mixed.
+void ShootContents(CShooter& shooter, CTolvaMusicTransferDlg& wnd, const QString& sUuid)
+{
+    CPropertyTreePageContentsSettings& page = wnd.ContentsPage();
+    const QStringList types = {"mp3", "wma", "aac", "m4a", "flac", "wav", "aiff", "dsf", "dff", "alac", "ogg"};
+    auto typesTicked = [&](const std::function<bool(int)>& ticked) {
+        QStringList entries;
+        for (int i = 0; i < types.size(); ++i)
+            entries << types[i] + (ticked(i) ? "|1" : "|0");
+        return entries;
+    };
+    page.LoadContentsPage(sUuid, {}, {});
+    shooter.Shoot(&wnd, "console-contents");
+    page.LoadContentsPage(sUuid,
+                          {"/home/ann/Music/|1", "/home/ann/Music/Live recordings/|0", "/media/ann/USB/Albums/|1"},
+                          typesTicked([](int) { return true; }));
+    CCustomListCtrl& folders = page.FolderListCtrl();
+    folders.setCurrentItem(folders.topLevelItem(2));
+    page.DelButton()->setEnabled(true);
+    shooter.Shoot(&wnd, "console-contents-three-folders");
+    page.LoadContentsPage(sUuid,
+                          {"/home/ann/Music/|1",
+                           "/media/ann/Archive drive with a long name/Collections/Jazz and blues from the fifties and "
+                           "sixties/Remastered editions (2019)/Disc 1/|1"},
+                          typesTicked([](int) { return false; }));
+    shooter.Shoot(&wnd, "console-contents-long-path");
+    QStringList hundred;
+    for (int i = 1; i <= 100; ++i)
+        hundred << QString("/home/ann/Music/Artist %1/|%2").arg(i, 3, 10, QChar('0')).arg(i % 7 == 0 ? 0 : 1);
+    page.LoadContentsPage(sUuid, hundred, typesTicked([](int i) { return i % 3 != 1; }));
+    folders.scrollToBottom();
+    shooter.Shoot(&wnd, "console-contents-hundred-folders");
+}
+
 void ShootConsole(CShooter& shooter, const SMainWindowServices& services)
 {
     WriteSettingDword(kSettingFirstRun, 0);
@@ -126,7 +165,7 @@ void ShootConsole(CShooter& shooter, const SMainWindowServices& services)
     wnd.SendMessage(CWindowMessage::WithPayload(WM_SHOW_EXPLORE, QString(), 0, 1));
     shooter.Shoot(&wnd, "console-connection");
     wnd.OnCommand(ID_PAGE_CONTENTS);
-    shooter.Shoot(&wnd, "console-contents");
+    ShootContents(shooter, wnd, fields.sUuid);
     wnd.OnCommand(ID_PAGE_TRANSFER);
     shooter.Shoot(&wnd, "console-transfer");
     // Without a player: only Connection can be reached.

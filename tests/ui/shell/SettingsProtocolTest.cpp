@@ -46,6 +46,7 @@ TEST_F(CSettingsProtocolTest, ApplySavesEveryPageInOrderAndConfirms)
     wnd.SyncPage().SetMinutes(12);
     wnd.SyncPage().SetPriority(PROGRESS_LEVEL_LOW);
     wnd.SyncPage().SetDestination(SAVE_POSITION_EXTERNAL);
+    wnd.ContentsPage().LoadContentsPage("uuid:1", {}, {}); // lists are committed for their player
     wnd.ContentsPage().SetFolderList({"/music/|1"});
     m_presenter.SetNextAnswer(IDOK);
     Click(IDC_APPLY);
@@ -108,7 +109,7 @@ TEST_F(CSettingsProtocolTest, CancelWithADeviceAsksAndRevertsOnlyOnYes)
     EXPECT_FALSE(Button(IDC_APPLY)->isEnabled());
     EXPECT_FALSE(SettingExists(kSettingAutoTransferTime)) << "Cancel never writes";
     EXPECT_TRUE(wnd.ContentsPage().FolderList().isEmpty());
-    EXPECT_FALSE(wnd.ContentsPage().IsSelectAllTicked());
+    EXPECT_TRUE(wnd.ContentsPage().IsSelectAllTicked()) << "an empty extension list shows \"Select all\" ticked";
 }
 
 TEST_F(CSettingsProtocolTest, CancelWithoutADeviceClosesWithoutAskingAndKeepsTheEdits)

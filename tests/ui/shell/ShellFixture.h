@@ -19,6 +19,7 @@
 #include "pages/PropertyTreePageContentsSettings.h"
 #include "pages/PropertyTreePageSyncSettings.h"
 #include "support/TestHome.h"
+#include "support/desktop/TestFolderPicker.h"
 #include "support/desktop/TestMessagePresenter.h"
 #include "support/desktop/TestShellOpener.h"
 #include "support/desktop/VirtualTimerService.h"
@@ -69,7 +70,8 @@ protected:
     // A window as start-up makes it: constructed, started, shown (unless it must stay hidden).
     CTolvaMusicTransferDlg& StartWindow()
     {
-        m_pWnd = std::make_unique<CTolvaMusicTransferDlg>(SMainWindowServices{m_presenter, m_timers, m_shell});
+        m_pWnd =
+            std::make_unique<CTolvaMusicTransferDlg>(SMainWindowServices{m_presenter, m_timers, m_shell, &m_folders});
         m_pWnd->Start();
         m_pWnd->show();
         return *m_pWnd;
@@ -115,5 +117,6 @@ protected:
     CTestMessagePresenter m_presenter;
     CVirtualTimerService m_timers{m_home.Clock()};
     CTestShellOpener m_shell;
+    CTestFolderPicker m_folders;
     std::unique_ptr<CTolvaMusicTransferDlg> m_pWnd;
 };
