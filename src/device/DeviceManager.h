@@ -104,7 +104,8 @@ public:
     // --- Table changes made by discovery (search thread) ---
     // Inserts a complete new record, logs "DeviceManager: add <ip> to list" and reports
     // DEVICE_ADDED. False (and the record is deleted) when the UDN is taken or the table closes.
-    bool AddDevice(std::unique_ptr<CDeviceInfo> pDevice);
+    // bSelect makes it the current device (unless a transfer runs) before it is reported.
+    bool AddDevice(std::unique_ptr<CDeviceInfo> pDevice, bool bSelect = false);
     // A known player answered again: it is online; a new address (compared without regard to
     // case; empty means "no address seen") and a new name (exact) are stored and reported, in
     // that order. False when the UDN is not in the table.

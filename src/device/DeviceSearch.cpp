@@ -48,7 +48,8 @@ bool IsDottedIPv4Address(const QString& sText)
     if (parts.size() != 4)
         return false;
     for (const QString& sPart : parts) {
-        if (sPart.isEmpty() || sPart.size() > 3)
+        // "010" would be octal to some readers and decimal to others: refused rather than guessed.
+        if (sPart.isEmpty() || sPart.size() > 3 || (sPart.size() > 1 && sPart[0] == QLatin1Char('0')))
             return false;
         for (const QChar c : sPart) {
             if (c < QLatin1Char('0') || c > QLatin1Char('9'))
@@ -337,10 +338,7 @@ void CDeviceSearch::DeviceAddedManual(const QString& sIp)
     pRecord->SetIp(sHost);
     if (CreateDeviceFolder(sUuid))
         DownloadDeviceIcons(*pRecord);
-    if (!m_pManager->AddDevice(std::move(pRecord))) {
-        pListener->NotifyManualAddFinished();
-        return;
-    }
-    m_pManager->SelectDevice(sUuid);
+    // Selected, then announced: the window never sees the new player as not yet current.
+    m_pManager->AddDevice(std::move(pRecord), true);
     pListener->NotifyManualAddFinished();
 }

@@ -67,6 +67,6 @@ private:
     std::atomic<int> m_nCompletedPasses{0};
 };
 
-// True for an IPv4 address in dotted decimal, four numbers 0..255 without leading signs or
-// spaces: what a manual add accepts as the address to read a description from.
+// True for an IPv4 address in dotted decimal, four numbers 0..255 without leading signs, zeros
+// or spaces: what a manual add accepts as the address to read a description from.
 bool IsDottedIPv4Address(const QString& sText);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -84,9 +85,13 @@ class CRecordingEvents final : public IDeviceEventReceiver
 public:
     void UpdateDeviceInfo(const SDeviceChange& change) override
     {
+        if (m_onChange)
+            m_onChange(change);
         std::lock_guard lock(m_mutex);
         m_changes.push_back(change);
     }
+    // Runs inside each report, on the search thread (set before the search starts).
+    void SetOnChange(std::function<void(const SDeviceChange&)> fn) { m_onChange = std::move(fn); }
     void SelectDeviceManual(const QString& sUuid, const QString& sIp) override
     {
         std::lock_guard lock(m_mutex);
@@ -112,6 +117,7 @@ private:
     std::mutex m_mutex;
     std::vector<SDeviceChange> m_changes;
     std::vector<std::pair<QString, QString>> m_selections;
+    std::function<void(const SDeviceChange&)> m_onChange;
 };
 
 // Players answer at once (no spreading over MX), so a short pass on loopback sees them all.
@@ -358,6 +364,15 @@ TEST_F(DeviceSearchTest, ManualAddByAddress)
     WriteTestFile(sNoUdn, "<?xml version=\"1.0\"?><root xmlns=\"urn:schemas-upnp-org:device-1-0\"><device>"
                           "<friendlyName>{name}</friendlyName><UDN></UDN></device></root>");
     StartPlayer("127.0.0.4", {"--no-ssdp", "--description-file", sNoUdn.toStdString()});
+    // A window that learns of the added player finds it current already.
+    std::atomic<int> nAddedAsCurrent{0};
+    events.SetOnChange([&](const SDeviceChange& change) {
+        if (change.eCode != DEVICE_ADDED || change.sUuid != Udn(hidden))
+            return;
+        const std::optional<SDeviceSnapshot> current = pCm->DeviceManager().CurrentDevice();
+        if (current && current->sUuid == change.sUuid)
+            ++nAddedAsCurrent;
+    });
     StartSearch();
     ASSERT_TRUE(WaitForPasses(1));
     ASSERT_EQ(TableSize(), 1u);
@@ -378,6 +393,7 @@ TEST_F(DeviceSearchTest, ManualAddByAddress)
     ASSERT_TRUE(Devices().CurrentDevice());
     EXPECT_EQ(Devices().CurrentDevice()->sUuid, Udn(hidden));
     EXPECT_EQ(events.Changes(Udn(hidden), DEVICE_ADDED).size(), 1u);
+    EXPECT_EQ(nAddedAsCurrent.load(), 1) << "selected before it was announced";
 
     // A player the search found: selected, no second record.
     pCm->addDeviceManual("127.0.0.2");
@@ -390,7 +406,7 @@ TEST_F(DeviceSearchTest, ManualAddByAddress)
 
     // Nothing at the address, a description without a UDN, and text that is no address: only
     // WM_USER+32, nothing added.
-    for (const char* pszAddress : {"127.0.0.9", "127.0.0.4", "127.0.0.2:80/x#"}) {
+    for (const char* pszAddress : {"127.0.0.9", "127.0.0.4", "127.0.0.2:80/x#", "127.000.0.003"}) {
         const int nBefore = window.Count(WM_MANUAL_ADD_NO_DESCRIPTION);
         pCm->addDeviceManual(pszAddress);
         ASSERT_TRUE(AdvanceUntil([&] { return window.Count(WM_MANUAL_ADD_NO_DESCRIPTION) > nBefore; })) << pszAddress;
@@ -426,4 +442,14 @@ TEST_F(DeviceSearchTest, StoppingEndsARunningPassAtOnce)
     pCm.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     EXPECT_EQ(Passes(), 0);
+}
+
+TEST(DottedAddress, FourDecimalOctetsWithoutLeadingZeros)
+{
+    for (const char* psz : {"192.168.1.8", "0.0.0.0", "255.255.255.255", "10.0.100.1"})
+        EXPECT_TRUE(IsDottedIPv4Address(psz)) << psz;
+    // Leading zeros read as octal by some resolvers: 192.168.001.010 would be 192.168.1.8.
+    for (const char* psz : {"192.168.001.010", "01.2.3.4", "1.2.3.00", "256.1.1.1", "1.2.3", "1.2.3.4.5", "1.2.3.-4",
+                            " 1.2.3.4", "1.2.3.4 ", "1..3.4", "0x7f.0.0.1", "1.2.3.4/24", ""})
+        EXPECT_FALSE(IsDottedIPv4Address(psz)) << psz;
 }
