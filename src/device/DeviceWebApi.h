@@ -92,10 +92,14 @@ private:
     struct SPowerThread
     {
         std::thread thread;
-        bool bRunning = false;      // the check has not reported yet; cleared just before the report
-        bool bAllowWakeUp = false;  // the running check may wake the player
-        bool bWakeAsked = false;    // a request that allows the wake-up joined a check that does not
-        std::shared_ptr<std::atomic<bool>> pReturned; // set as the thread's last step
+        // The check has not reported yet; cleared just before the report.
+        bool bRunning = false;
+        // The running check may wake the player.
+        bool bAllowWakeUp = false;
+        // A request that allows the wake-up joined a check that does not.
+        bool bWakeAsked = false;
+        // Set as the thread's last step.
+        std::shared_ptr<std::atomic<bool>> pReturned;
     };
     // A thread that reported and was replaced by a newer check of its device.
     struct SEndedThread
