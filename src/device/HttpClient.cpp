@@ -67,7 +67,9 @@ struct SHttpCall
     std::string received; // collected here, handed over on success only
     QString sDest;
     int fd = -1;
-    // Stall detection.
+    // Stall detection, and the end of the whole request.
+    std::int64_t nDeadlineMs = 0;
+    bool bPastDeadline = false;
     std::int64_t nLastActivityMs = 0;
     curl_off_t nLastDl = 0;
     curl_off_t nLastUl = 0;
@@ -204,8 +206,13 @@ int ProgressCallback(void* pUser, curl_off_t, curl_off_t nDlNow, curl_off_t, cur
         call.nLastUl = nUlNow;
         Touch(call);
     }
-    if (SteadyMs() - call.nLastActivityMs > g_nTimeLimitMs.load()) {
+    const std::int64_t nNowMs = SteadyMs();
+    if (nNowMs - call.nLastActivityMs > g_nTimeLimitMs.load()) {
         call.bStalled = true;
+        return 1;
+    }
+    if (nNowMs > call.nDeadlineMs) {
+        call.bPastDeadline = true;
         return 1;
     }
     return 0;
@@ -216,7 +223,8 @@ class CHttpRequest
 {
 public:
     CHttpRequest(const char* pszName, const QString& sSource, const QString& sVerb, std::string body)
-        : m_pszName(pszName), m_body(std::move(body))
+        : m_pszName(pszName), m_body(std::move(body)),
+          m_nDeadlineMs(SteadyMs() + static_cast<std::int64_t>(g_nTimeLimitMs.load()) * kHttpTotalLimitFactor)
     {
         InitCurlOnce();
         SUrlParts parts;
@@ -281,8 +289,13 @@ public:
         call.nBodySize = static_cast<std::int64_t>(m_body.size());
         call.pResponse = pResponse;
         call.sDest = sDest;
+        call.nDeadlineMs = m_nDeadlineMs;
         if (!m_hCurl)
             return CURLE_FAILED_INIT;
+        if (SteadyMs() >= m_nDeadlineMs) {
+            call.bPastDeadline = true;
+            return CURLE_OPERATION_TIMEDOUT;
+        }
         Touch(call);
         curl_easy_setopt(m_hCurl, CURLOPT_DEBUGDATA, &call);
         curl_easy_setopt(m_hCurl, CURLOPT_HEADERDATA, &call);
@@ -294,6 +307,7 @@ public:
 private:
     const char* m_pszName;
     std::string m_body;
+    std::int64_t m_nDeadlineMs; // steady clock: the whole request ends here
     QByteArray m_url;
     QByteArray m_verb;
     CURL* m_hCurl = nullptr;
@@ -338,7 +352,9 @@ int RunRequest(const char* pszName, const char* pszSendFailed, const QString& sS
         }
     }
     if (rc != CURLE_OK || !call.bHeadersDone) {
-        const char* pszWhy = call.bStalled ? "no data within the time limit" : curl_easy_strerror(rc);
+        const char* pszWhy = call.bStalled        ? "no data within the time limit"
+                             : call.bPastDeadline ? "the request took longer than its total time limit"
+                                                  : curl_easy_strerror(rc);
         if (call.bTooLarge)
             WriteLogF("%s: the response exceeds %lld bytes and is dropped.\n", pszName,
                       static_cast<long long>(kMaxHttpResponseBytes));

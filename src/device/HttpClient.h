@@ -25,6 +25,11 @@ inline constexpr std::int64_t kMaxHttpResponseBytes = 1048576;
 inline constexpr int kHttpFileBlockBytes = 10240;
 // Default limit for name resolution plus connect, for sending, and for every wait for data.
 inline constexpr int kHttpTimeLimitMs = 10000;
+// A whole request (its proxy attempts included) ends after this many of those limits, however
+// steadily the answer trickles in: a player sending a byte now and then would otherwise hold the
+// calling thread, and the program's shutdown, for as long as it likes. A description or web API
+// answer on the local network takes well under a second.
+inline constexpr int kHttpTotalLimitFactor = 3;
 inline constexpr const char* kHttpUserAgent = "WinHttp.WinHttpRequest.5.1";
 
 // Sends "Get" with the URL text as body, straight to the host (no proxy on the first try), and
@@ -63,7 +68,7 @@ SProxyConfig CurrentUserProxyConfig();
 // of GetIconDataByHttp.
 int DoCopy(const QString& sUrl, const QString& sFile);
 
-// Changes the 10-second limits for the whole process; tests use it to see a stalled answer
-// fail without waiting ten seconds. nMs <= 0 restores the default.
+// Changes the 10-second limits (and with them the total limit) for the whole process; tests use
+// it to see a stalled answer fail without waiting ten seconds. nMs <= 0 restores the default.
 void SetHttpTimeLimitMs(int nMs);
 int HttpTimeLimitMs();
