@@ -42,11 +42,6 @@ void InitXmlOnce()
     });
 }
 
-QByteArray Utf8(const QString& s)
-{
-    return s.toUtf8();
-}
-
 // Collects the text of a node and its descendants, internal entities included, up to a bound.
 class CTextCollector
 {
@@ -103,7 +98,7 @@ public:
     {
         InitXmlOnce();
         // The text is already decoded; whatever encoding the document declares no longer applies.
-        const QByteArray utf8 = Utf8(sText);
+        const QByteArray utf8 = ToUtf8(sText);
         m_pParser = xmlNewParserCtxt();
         if (!m_pParser)
             return;
@@ -219,7 +214,7 @@ QString FetchIcon(const QString& sUrl, const QString& sFolder, const QString& sF
     const QString sPath = sFolder + IconFileName(sUrl, sFallback);
     // The name is one cleaned path component, so the file lies in the folder; checked once more.
     if (QFileInfo(sPath).absoluteDir() != QDir(sFolder)) {
-        WriteLogF("DownloadDeviceIcons: refused icon file %s.\n", Utf8(sPath).constData());
+        WriteLogF("DownloadDeviceIcons: refused icon file %s.\n", ToUtf8(sPath).constData());
         return QString();
     }
     if (PathExists(sPath))
@@ -297,7 +292,7 @@ bool GetBaseUrl(const QString& sDocumentUrl, QString* psBaseUrl)
     if (!FetchDescription(sDocumentUrl, &sText))
         return false;
     const QString sBaseUrl = BaseUrlOf(sText);
-    WriteLogF("GetBaseUrl: strBaseUrl = %s.\n", Utf8(sBaseUrl).constData());
+    WriteLogF("GetBaseUrl: strBaseUrl = %s.\n", ToUtf8(sBaseUrl).constData());
     if (psBaseUrl)
         *psBaseUrl = sBaseUrl;
     return !sBaseUrl.isEmpty();
@@ -309,7 +304,7 @@ bool GetBaseUrlFromUrl(const QString& sUrl, QString* psBaseUrl)
     if (!FetchDescription(sUrl, &sText))
         return false;
     const QString sBaseUrl = BaseUrlOf(sText);
-    WriteLogF("GetBaseUrl: strBaseUrl = %s.\n", Utf8(sBaseUrl).constData());
+    WriteLogF("GetBaseUrl: strBaseUrl = %s.\n", ToUtf8(sBaseUrl).constData());
     if (psBaseUrl)
         *psBaseUrl = sBaseUrl;
     return true;
@@ -321,7 +316,7 @@ bool GetDeviceUuid(const QString& sUrl, QString* psUuid)
     if (!FetchDescription(sUrl, &sText))
         return false;
     const QString sUuid = ParseDeviceDescription(sText).sUuid;
-    WriteLogF("strJpeg: strBaseUrl = %s.\n", Utf8(sUuid).constData());
+    WriteLogF("strJpeg: strBaseUrl = %s.\n", ToUtf8(sUuid).constData());
     if (psUuid)
         *psUuid = sUuid;
     return true;
@@ -333,7 +328,7 @@ bool GetIconUrl(const QString& sUrl, QString* psIconUrl)
     if (!FetchDescription(sUrl, &sText))
         return false;
     const QString sIconUrl = ParseDeviceDescription(sText).sJpegIconUrl;
-    WriteLogF("strJpeg: strBaseUrl = %s.\n", Utf8(sIconUrl).constData());
+    WriteLogF("strJpeg: strBaseUrl = %s.\n", ToUtf8(sIconUrl).constData());
     if (psIconUrl)
         *psIconUrl = sIconUrl;
     return true;
@@ -345,7 +340,7 @@ bool GetFriendlyName(const QString& sUrl, QString* psName)
     if (!FetchDescription(sUrl, &sText))
         return false;
     const QString sName = ExtractFriendlyName(sText);
-    WriteLogF("strJpeg: strBaseUrl = %s.\n", Utf8(sName).constData());
+    WriteLogF("strJpeg: strBaseUrl = %s.\n", ToUtf8(sName).constData());
     if (psName)
         *psName = sName;
     return true;
@@ -386,4 +381,29 @@ void DownloadDeviceIcons(CDeviceInfo& device)
         if (!sPath.isEmpty())
             device.SetPngIconPath(sPath);
     }
+}
+
+bool RemoveUnusedDeviceFolder(const QString& sUuid)
+{
+    // An empty name would make the folder the application data folder itself.
+    if (FixName(sUuid).isEmpty())
+        return false;
+    const QString sFolder = DeviceFolder(sUuid);
+    QDir dir(sFolder);
+    if (!dir.exists() || QDir(sFolder) == QDir(AppDataFolder()))
+        return false;
+    const QFileInfoList entries =
+        dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : entries) {
+        if (!entry.isFile() || entry.isSymLink() || IsReservedFileName(entry.fileName()))
+            return false;
+    }
+    for (const QFileInfo& entry : entries) {
+        if (!QFile::remove(entry.filePath()))
+            return false;
+    }
+    if (!dir.rmdir(sFolder))
+        return false;
+    WriteLogF("RemoveUnusedDeviceFolder: removed the pictures of %s.\n", ToUtf8(sUuid).constData());
+    return true;
 }

@@ -54,3 +54,9 @@ QString IconFileName(const QString& sIconUrl, const QString& sFallback);
 // device folder that cannot be created (or an empty UDN, whose folder would be the application
 // data folder itself) leaves both paths empty.
 void DownloadDeviceIcons(CDeviceInfo& device);
+
+// Deletes the device folder of a player that was dropped, when it holds nothing but downloaded
+// pictures (none of the program's own files: no folder or type lists, no history, so the user
+// never set the player up); the pictures come again if the player does. True when it was
+// deleted.
+bool RemoveUnusedDeviceFolder(const QString& sUuid);

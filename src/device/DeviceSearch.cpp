@@ -13,6 +13,7 @@
 #include "foundation/MessageIds.h"
 #include "foundation/Paths.h"
 #include "foundation/Settings.h"
+#include "platform/TextCodec.h"
 
 namespace {
 
@@ -23,11 +24,6 @@ const QString kDescriptionPath = QStringLiteral("/tolva.xml");
 QString DescriptionUrlFor(const QString& sIp)
 {
     return QStringLiteral("http://") + sIp + kDescriptionPort + kDescriptionPath;
-}
-
-QByteArray Utf8(const QString& s)
-{
-    return s.toUtf8();
 }
 
 // The wait of a pass's message loop for the next message. It is no pause of the program (a pass
@@ -84,7 +80,7 @@ void CDeviceSearch::Run(CDeviceManager& manager)
         GetDeviceUuid(DescriptionUrlFor(sLastIp), &sIgnored);
     }
     if (!m_pFinder)
-        m_pFinder = std::make_unique<CUPnPDeviceFinder>(SsdpSearchInterfaces());
+        m_pFinder = std::make_unique<CUPnPDeviceFinder>(SsdpInterfaceSource(SsdpSearchInterfaces));
     try {
         while (!IsStopping()) {
             WriteLog(" start search on  times");
@@ -133,7 +129,7 @@ void CDeviceSearch::Dispatch(CWindowMessage& msg)
         if (const SUPnPDevice* pDevice = msg.Payload<SUPnPDevice>())
             DeviceAdded(*pDevice);
         break;
-    case WM_FINDER_SEARCH_COMPLETE: SearchComplete(); break;
+    case WM_FINDER_SEARCH_COMPLETE: SearchComplete(msg.wParam != kPassSearchedNowhere); break;
     case WM_MANUAL_ADD_REQUEST:
         if (const QString* psIp = msg.Payload<QString>())
             DeviceAddedManual(*psIp);
@@ -174,7 +170,14 @@ void CDeviceSearch::DeviceAdded(const SUPnPDevice& device)
     const QString& sUuid = device.sUdn;
     if (sUuid.isEmpty()) {
         // The table is keyed by the UDN: a device without one could never be told apart.
-        WriteLogF("DeviceManager: device at %s has no UDN, ignored.", Utf8(device.sDocumentUrl).constData());
+        WriteLogF("DeviceManager: device at %s has no UDN, ignored.", ToUtf8(device.sDocumentUrl).constData());
+        return;
+    }
+    if (!m_pManager->FindDevice(sUuid) && m_pManager->Table().GetCount() >= kMaxSearchedPlayers) {
+        // Each new player costs requests, a folder and its pictures: a flood of forged answers
+        // must not make the program fetch and store without end.
+        WriteLogF("DeviceManager: %zu players are known already; %s is not taken.", kMaxSearchedPlayers,
+                  ToUtf8(sUuid).constData());
         return;
     }
     QString sName;
@@ -203,7 +206,7 @@ void CDeviceSearch::DeviceAdded(const SUPnPDevice& device)
     pRecord->SetBaseUrl(sBaseUrl);
     UpdateSupportedFileTypes(*pRecord);
     if (!bHasHost) {
-        WriteLogF("DeviceManager: device %s has no presentation address, ignored.", Utf8(sUuid).constData());
+        WriteLogF("DeviceManager: device %s has no presentation address, ignored.", ToUtf8(sUuid).constData());
         return;
     }
     pRecord->SetIp(sHost);
@@ -212,11 +215,17 @@ void CDeviceSearch::DeviceAdded(const SUPnPDevice& device)
     m_pManager->AddDevice(std::move(pRecord));
 }
 
-void CDeviceSearch::SearchComplete()
+void CDeviceSearch::SearchComplete(bool bSearched)
 {
     WriteLog(" search complete one time ");
-    UpdateConnectState();
-    WriteLog(" UpdateConnectState() finished ");
+    if (bSearched) {
+        UpdateConnectState();
+        WriteLog(" UpdateConnectState() finished ");
+    } else {
+        // No interface to search on (the network is down or changing its address): a pass that
+        // could not ask anybody is no sign that the players went away.
+        WriteLog("DeviceManager: the pass searched on no interface; every player is kept.");
+    }
     IDeviceManagerListener* pListener = m_pManager->Listener();
     if (pListener)
         pListener->SearchFinishedOneTime();
@@ -271,10 +280,13 @@ void CDeviceSearch::UpdateConnectState()
             continue;
         }
         // The next record moves up to index i.
-        if (m_pManager->RemoveOfflineDevice(sUuid))
+        if (m_pManager->RemoveOfflineDevice(sUuid)) {
             --nCount;
-        else
+            // A player the user never set up leaves nothing behind but its pictures.
+            RemoveUnusedDeviceFolder(sUuid);
+        } else {
             ++i;
+        }
     }
 }
 
@@ -286,7 +298,7 @@ void CDeviceSearch::DeviceAddedManual(const QString& sIp)
     if (!IsDottedIPv4Address(sIp)) {
         // The text becomes part of a URL: anything but an address could point the request
         // elsewhere. Reported like an address without a description.
-        WriteLogF("DeviceAddedManual: '%s' is not an IPv4 address, nothing added.", Utf8(sIp).constData());
+        WriteLogF("DeviceAddedManual: '%s' is not an IPv4 address, nothing added.", ToUtf8(sIp).constData());
         pListener->NotifyManualAddNoDescription();
         return;
     }
@@ -299,7 +311,7 @@ void CDeviceSearch::DeviceAddedManual(const QString& sIp)
     if (sUuid.isEmpty()) {
         // The table is keyed by the UDN; a record under the empty key could never be told apart
         // from another player without one, and would have no folder of its own.
-        WriteLogF("DeviceAddedManual: the description at %s has no UDN, nothing added.", Utf8(sUrl).constData());
+        WriteLogF("DeviceAddedManual: the description at %s has no UDN, nothing added.", ToUtf8(sUrl).constData());
         pListener->NotifyManualAddNoDescription();
         return;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -11,6 +12,10 @@
 #include "device/UPnPDevice.h"
 #include "device/UPnPDeviceFinder.h"
 #include "platform/WindowMessages.h"
+
+// The search takes no new player while the table holds this many (a home has a handful); a
+// manual add by the user still does.
+inline constexpr std::size_t kMaxSearchedPlayers = 64;
 
 // The pauses of the device search thread (milliseconds of Clock() time).
 struct SDeviceSearchTimes
@@ -35,7 +40,7 @@ class CDeviceSearch final : public IDeviceSearch
 {
 public:
     // pFinder: the finder of the passes; null means the program's SSDP finder on the interfaces
-    // of SsdpSearchInterfaces(), created when the thread starts.
+    // SsdpSearchInterfaces() gives at each pass, created when the thread starts.
     explicit CDeviceSearch(std::unique_ptr<IDeviceFinder> pFinder = nullptr, SDeviceSearchTimes times = {});
     ~CDeviceSearch() override;
 
@@ -55,7 +60,8 @@ private:
     void DeferPendingMessages();
 
     void DeviceAdded(const SUPnPDevice& device);
-    void SearchComplete();
+    // bSearched: the pass searched on at least one interface (else the offline check is skipped).
+    void SearchComplete(bool bSearched);
     void UpdateConnectState();
     void DeviceAddedManual(const QString& sIp);
 

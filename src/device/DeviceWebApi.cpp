@@ -14,11 +14,6 @@ namespace {
 constexpr int kFileTypeTries = 3;
 constexpr std::int64_t kWakeWaitStepMs = 1000;
 
-QByteArray Utf8(const QString& s)
-{
-    return s.toUtf8();
-}
-
 } // namespace
 
 void ExecuteRequest(QString& sContent, const QString& sUrl, const std::string& strBody)
@@ -29,14 +24,14 @@ void ExecuteRequest(QString& sContent, const QString& sUrl, const std::string& s
     // The whole answer is kept (the client bounds it); cutting it short could drop the closing
     // bracket of a long file-type list.
     sContent = FromLocaleCharset(QByteArray::fromStdString(strResponse));
-    WriteLogF("ExecuteRequest: sContent = %s.\n", Utf8(sContent).constData());
+    WriteLogF("ExecuteRequest: sContent = %s.\n", ToUtf8(sContent).constData());
 }
 
 void GetPowerStateFromBaseUrl(const QString& sBaseUrl, QString& sContent)
 {
     WriteLog("Enter GetPowerStateFromBaseUrl.");
     const QString sUrl = sBaseUrl + "/system";
-    WriteLogF("  strPostURL =   %s ", Utf8(sUrl).constData());
+    WriteLogF("  strPostURL =   %s ", ToUtf8(sUrl).constData());
     ExecuteRequest(sContent, sUrl, kPowerQueryBody);
 }
 

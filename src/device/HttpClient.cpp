@@ -35,11 +35,6 @@ std::int64_t SteadyMs()
         .count();
 }
 
-QByteArray Utf8(const QString& s)
-{
-    return s.toUtf8();
-}
-
 // The names of the three calls and their log texts.
 struct SLogTexts
 {
@@ -237,8 +232,8 @@ public:
         if (sHost.contains(':') && !sHost.startsWith('['))
             sHost = "[" + sHost + "]";
         // Always plain HTTP to the URL's host and port.
-        m_url = Utf8("http://" + sHost + ":" + QString::number(parts.nPort) + parts.sPath);
-        m_verb = Utf8(sVerb);
+        m_url = ToUtf8("http://" + sHost + ":" + QString::number(parts.nPort) + parts.sPath);
+        m_verb = ToUtf8(sVerb);
         // No header of ours: drop the library's defaults that HTTP does not need.
         for (const char* pszHeader : {"Accept:", "Content-Type:", "Expect:", "Proxy-Connection:"})
             m_pHeaders = curl_slist_append(m_pHeaders, pszHeader);
@@ -388,7 +383,7 @@ QString EnvironmentValue(const char* pszLower, const char* pszUpper)
 int GetHttpData(const QString& sSource, std::string& strResponse)
 {
     WriteLog("Enter GetHttpData.\n");
-    WriteLogF("GetHttpData: Param sSource is %s, strMethod is %s.\n", Utf8(sSource).constData(), "Get");
+    WriteLogF("GetHttpData: Param sSource is %s, strMethod is %s.\n", ToUtf8(sSource).constData(), "Get");
     // The body is the URL text in the locale's character set, one byte per character of the URL.
     const QByteArray urlBytes = ToLocaleCharset(sSource).left(sSource.size());
     return RunRequest("GetHttpData", ".\n GetHttpData: WinHttpSendRequest is send failed.\n", sSource, "Get",
@@ -399,8 +394,8 @@ int GetHttpDataByPostData(std::string strPostData, const QString& sSource, const
                           std::string& strResponse)
 {
     WriteLog("Enter GetHttpDataByPostData.\n");
-    WriteLogF("GetHttpDataByPostData: Param sSource is %s, strMethod is %s .\n", Utf8(sSource).constData(),
-              Utf8(strMethod).constData());
+    WriteLogF("GetHttpDataByPostData: Param sSource is %s, strMethod is %s .\n", ToUtf8(sSource).constData(),
+              ToUtf8(strMethod).constData());
     return RunRequest("GetHttpDataByPostData", "GetHttpDataByPostData: WinHttpSendRequest is send failed.\n", sSource,
                       strMethod, std::move(strPostData), &strResponse, QString());
 }
@@ -408,8 +403,8 @@ int GetHttpDataByPostData(std::string strPostData, const QString& sSource, const
 int GetIconDataByHttp(const QString& sSource, const QString& sDest)
 {
     WriteLog("Enter GetIconDataByHttp.\n");
-    WriteLogF("GetIconDataByHttp: Param sSource is %s, strMethod is %s, sDest is %s.\n", Utf8(sSource).constData(),
-              "Get", Utf8(sDest).constData());
+    WriteLogF("GetIconDataByHttp: Param sSource is %s, strMethod is %s, sDest is %s.\n", ToUtf8(sSource).constData(),
+              "Get", ToUtf8(sDest).constData());
     if (sDest.isEmpty()) {
         WriteLog("GetIconDataByHttp: no destination file.\n");
         return 1;
@@ -437,8 +432,8 @@ DWORD DealWithProxy(const QString& sSource, int flagToProxy, CURL* hRequest)
             return 1;
         if (!hRequest)
             return kErrorInvalidHandle;
-        const QByteArray proxy = Utf8(config.sProxy);
-        const QByteArray bypass = Utf8(config.sBypass);
+        const QByteArray proxy = ToUtf8(config.sProxy);
+        const QByteArray bypass = ToUtf8(config.sBypass);
         CURLcode rc = curl_easy_setopt(hRequest, CURLOPT_PROXY, proxy.constData());
         if (rc == CURLE_OK)
             rc = curl_easy_setopt(hRequest, CURLOPT_NOPROXY, bypass.isEmpty() ? nullptr : bypass.constData());

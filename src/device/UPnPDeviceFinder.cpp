@@ -1,6 +1,8 @@
 #include "device/UPnPDeviceFinder.h"
 
 #include <climits>
+#include <condition_variable>
+#include <deque>
 #include <cstring>
 
 #include <QUrl>
@@ -16,6 +18,8 @@ namespace {
 constexpr char kDeviceNamespace[] = "urn:schemas-upnp-org:device-1-0";
 // Longest value taken from the description; the whole answer is bounded by the HTTP client.
 constexpr std::size_t kMaxValueBytes = 4096;
+// Descriptions fetched at the same time during a pass.
+constexpr std::size_t kMaxParallelFetches = 4;
 
 bool IsElement(const xmlNode* p, const char* pszName)
 {
@@ -109,6 +113,10 @@ bool ParseFoundDevice(const std::string& description, const QString& sLocation, 
     return bOk;
 }
 
+CUPnPDeviceFinder::CUPnPDeviceFinder(SsdpInterfaceSource interfaces, SSsdpSearchOptions options)
+    : m_finder(std::move(interfaces), std::move(options))
+{}
+
 CUPnPDeviceFinder::CUPnPDeviceFinder(std::vector<std::string> interfaceAddresses, SSsdpSearchOptions options)
     : m_finder(std::move(interfaceAddresses), std::move(options))
 {}
@@ -120,21 +128,56 @@ CUPnPDeviceFinder::~CUPnPDeviceFinder()
 
 bool CUPnPDeviceFinder::RunPass(const std::function<void(const SUPnPDevice&)>& onDevice)
 {
-    return m_finder.RunPass([&](const SSsdpAnswer& answer) {
-        const QString sLocation = QString::fromStdString(answer.sLocation);
-        std::string description;
-        if (GetHttpData(sLocation, description) != 0) {
-            WriteLogF("UPnPDeviceFinder: no description from %s.\n", answer.sLocation.c_str());
-            return;
+    std::mutex mutex; // guards the three below
+    std::condition_variable wake;
+    std::deque<SSsdpAnswer> pending;
+    bool bGathered = false;
+    std::vector<std::thread> fetchers;
+    std::mutex reportMutex; // one onDevice call at a time
+    auto fetch = [&] {
+        for (;;) {
+            SSsdpAnswer answer;
+            {
+                std::unique_lock lock(mutex);
+                wake.wait(lock, [&] { return !pending.empty() || bGathered; });
+                if (pending.empty())
+                    return;
+                answer = std::move(pending.front());
+                pending.pop_front();
+            }
+            if (m_finder.IsCancelled())
+                continue;
+            const QString sLocation = QString::fromStdString(answer.sLocation);
+            std::string description;
+            if (GetHttpData(sLocation, description) != 0) {
+                WriteLogF("UPnPDeviceFinder: no description from %s.\n", answer.sLocation.c_str());
+                continue;
+            }
+            SUPnPDevice device;
+            if (!ParseFoundDevice(description, sLocation, &device)) {
+                WriteLogF("UPnPDeviceFinder: unusable description from %s.\n", answer.sLocation.c_str());
+                continue;
+            }
+            std::lock_guard lock(reportMutex);
+            if (onDevice && !m_finder.IsCancelled())
+                onDevice(device);
         }
-        SUPnPDevice device;
-        if (!ParseFoundDevice(description, sLocation, &device)) {
-            WriteLogF("UPnPDeviceFinder: unusable description from %s.\n", answer.sLocation.c_str());
-            return;
-        }
-        if (onDevice)
-            onDevice(device);
+    };
+    const bool bSearched = m_finder.RunPass([&](const SSsdpAnswer& answer) {
+        std::lock_guard lock(mutex);
+        pending.push_back(answer);
+        if (fetchers.size() < kMaxParallelFetches)
+            fetchers.emplace_back(fetch);
+        wake.notify_one();
     });
+    {
+        std::lock_guard lock(mutex);
+        bGathered = true;
+    }
+    wake.notify_all();
+    for (std::thread& fetcher : fetchers)
+        fetcher.join();
+    return bSearched;
 }
 
 bool CUPnPDeviceFinder::StartAsyncFind(CThreadMessageQueue& queue)
@@ -147,13 +190,13 @@ bool CUPnPDeviceFinder::StartAsyncFind(CThreadMessageQueue& queue)
     m_finder.Rearm();
     m_bRunning = true;
     m_worker = std::thread([this, &queue] {
-        RunPass([&queue](const SUPnPDevice& device) {
+        const bool bSearched = RunPass([&queue](const SUPnPDevice& device) {
             queue.Post(CWindowMessage::WithPayload(WM_FINDER_DEVICE_ADDED, device));
         });
         // Cleared before the completion is posted, so the search thread may start the next pass
         // as soon as it has handled the completion.
         m_bRunning = false;
-        queue.Post(CWindowMessage(WM_FINDER_SEARCH_COMPLETE));
+        queue.Post(CWindowMessage(WM_FINDER_SEARCH_COMPLETE, bSearched ? 0 : kPassSearchedNowhere));
     });
     return true;
 }
