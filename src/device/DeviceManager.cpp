@@ -25,6 +25,7 @@ bool CDeviceManager::StartSearch(std::unique_ptr<IDeviceSearch> pSearch)
 void CDeviceManager::StopSearch()
 {
     m_bStopSearch.store(true);
+    m_searchStopEvent.Set();
     m_searchQueue.Close();
     std::lock_guard lock(m_searchMutex);
     if (m_searchThread.joinable())

@@ -11,6 +11,7 @@
 
 #include "device/DeviceInfo.h"
 #include "foundation/ThreadSafeMap.h"
+#include "platform/Clock.h"
 #include "platform/WindowMessages.h"
 
 class CDeviceManager;
@@ -63,8 +64,8 @@ public:
 
 // The work of the device search thread: finder passes, manual adds and the offline check. The
 // device manager runs it on a thread of its own and feeds nothing else into the table. Run must
-// return soon after IsSearchStopping() turns true; the search queue is closed at that moment,
-// which sets its arrival event, so a wait on that event through the clock wakes at once.
+// return soon after IsSearchStopping() turns true; the search queue is closed and the search's
+// stop event set at that moment, so a wait on either through the clock wakes at once.
 class IDeviceSearch
 {
 public:
@@ -97,6 +98,8 @@ public:
     // Ends the search and joins its thread (also done by the destructor).
     void StopSearch();
     bool IsSearchStopping() const { return m_bStopSearch.load(); }
+    // Set when the search is to stop: the search's pauses wait on it.
+    CEvent& SearchStopEvent() { return m_searchStopEvent; }
     // The search thread's message queue: manual-add requests (WM_MANUAL_ADD_REQUEST) and finder
     // reports arrive here, so they are handled on that thread.
     CThreadMessageQueue& SearchQueue() { return m_searchQueue; }
@@ -148,6 +151,7 @@ private:
 
     CThreadMessageQueue m_searchQueue;
     std::atomic<bool> m_bStopSearch{false};
+    CEvent m_searchStopEvent{true, false};
     std::mutex m_searchMutex; // guards the two members below
     std::unique_ptr<IDeviceSearch> m_pSearch;
     std::thread m_searchThread;

@@ -98,7 +98,6 @@ void CDeviceSearch::Run(CDeviceManager& manager)
         WriteLog(" search func exception ");
     }
     m_pFinder->CancelAsyncFind();
-    m_deferred.clear();
 }
 
 bool CDeviceSearch::RunPassLoop()
@@ -109,11 +108,7 @@ bool CDeviceSearch::RunPassLoop()
         if (IsStopping())
             return false;
         CWindowMessage msg;
-        if (!m_deferred.empty()) {
-            msg = std::move(m_deferred.front());
-            m_deferred.pop_front();
-            Dispatch(msg);
-        } else if (queue.TryGet(msg)) {
+        if (queue.TryGet(msg)) {
             Dispatch(msg);
         } else {
             MessageWaitClock().WaitFor(queue.ArrivalEvent(), kMessageWaitMs);
@@ -142,24 +137,10 @@ void CDeviceSearch::Dispatch(CWindowMessage& msg)
 
 bool CDeviceSearch::Pause(std::int64_t nMs)
 {
-    CEvent& arrival = m_pManager->SearchQueue().ArrivalEvent();
-    const std::int64_t nDeadlineMs = Clock().NowMs() + nMs;
-    for (;;) {
-        if (IsStopping())
-            return false;
-        const std::int64_t nLeftMs = nDeadlineMs - Clock().NowMs();
-        if (nLeftMs <= 0)
-            return true;
-        if (Clock().WaitFor(arrival, nLeftMs))
-            DeferPendingMessages();
-    }
-}
-
-void CDeviceSearch::DeferPendingMessages()
-{
-    CWindowMessage msg;
-    while (m_pManager->SearchQueue().TryGet(msg))
-        m_deferred.push_back(std::move(msg));
+    // Only a stop ends the pause early; requests that arrive meanwhile wait in the queue for the
+    // next pass's message loop.
+    Clock().WaitFor(m_pManager->SearchStopEvent(), nMs);
+    return !IsStopping();
 }
 
 void CDeviceSearch::DeviceAdded(const SUPnPDevice& device)

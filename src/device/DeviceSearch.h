@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 
 #include <QString>
@@ -33,9 +32,9 @@ struct SDeviceSearchTimes
 //
 // Everything runs on the one search thread, so it is the only thread that inserts into or erases
 // from the table; records are read without the table lock between those steps because nobody
-// else can delete them. Stopping (the device manager's StopSearch) closes the search queue, which
-// wakes every wait of this thread; a running pass is cancelled and its worker joined before Run
-// returns.
+// else can delete them. Stopping (the device manager's StopSearch) closes the search queue and
+// sets the search's stop event, which wake every wait of this thread; a running pass is cancelled
+// and its worker joined before Run returns.
 class CDeviceSearch final : public IDeviceSearch
 {
 public:
@@ -54,10 +53,9 @@ private:
     // Runs the message loop of one pass until SearchComplete ended it; false when stopping.
     bool RunPassLoop();
     void Dispatch(CWindowMessage& msg);
-    // Waits through the clock without taking messages: requests that arrive meanwhile are kept
-    // for the next pass's message loop. False when the search is stopping.
+    // Waits through the clock without taking messages: requests that arrive meanwhile stay in
+    // the queue for the next pass's message loop. False when the search is stopping.
     bool Pause(std::int64_t nMs);
-    void DeferPendingMessages();
 
     void DeviceAdded(const SUPnPDevice& device);
     // bSearched: the pass searched on at least one interface (else the offline check is skipped).
@@ -68,7 +66,6 @@ private:
     std::unique_ptr<IDeviceFinder> m_pFinder;
     SDeviceSearchTimes m_times;
     CDeviceManager* m_pManager = nullptr;
-    std::deque<CWindowMessage> m_deferred; // search thread only
     bool m_bPassEnded = false;             // search thread only
     std::atomic<int> m_nCompletedPasses{0};
 };
