@@ -322,6 +322,26 @@ bool GetDeviceUuid(const QString& sUrl, QString* psUuid)
     return true;
 }
 
+SDescriptionCheck CheckDeviceDescription(const QString& sUrl)
+{
+    SDescriptionCheck check;
+    std::string strContent;
+    if (GetHttpData(sUrl, strContent, &check.nHttpStatus) != 0) {
+        WriteLogF("CheckDeviceDescription: no answer from %s.\n", ToUtf8(sUrl).constData());
+        return check;
+    }
+    check.bAnswered = true;
+    WriteLog("Get strXmlContent is success.");
+    const SDeviceDescription description = ParseDeviceDescription(DescriptionText(strContent));
+    check.bParsed = description.bParsed;
+    check.sUuid = description.sUuid;
+    WriteLogF("strJpeg: strBaseUrl = %s.\n", ToUtf8(check.sUuid).constData());
+    if (check.sUuid.isEmpty())
+        WriteLogF("CheckDeviceDescription: %s answered with HTTP status %ld and %s.\n", ToUtf8(sUrl).constData(),
+                  check.nHttpStatus, check.bParsed ? "a description without UDN" : "text that is not XML");
+    return check;
+}
+
 bool GetIconUrl(const QString& sUrl, QString* psIconUrl)
 {
     QString sText;

@@ -36,6 +36,18 @@ QString ExtractFriendlyName(const QString& sText);
 // The response bytes as text, in the locale's character set.
 QString DescriptionText(const std::string& bytes);
 
+// One fetch of a description, with what the player did: whether it answered, the HTTP status,
+// whether the text is XML, and the UDN.
+struct SDescriptionCheck
+{
+    bool bAnswered = false;
+    long nHttpStatus = 0;
+    bool bParsed = false;
+    QString sUuid;
+};
+// Fetches and reads the UDN; logs as GetDeviceUuid does, and what went wrong.
+SDescriptionCheck CheckDeviceDescription(const QString& sUrl);
+
 // Fetch and extract. Each returns true when the description could be fetched (any HTTP
 // answer), except GetBaseUrl, which also requires a player's non-empty base URL.
 // sDocumentUrl: the description URL the device search reported for the device.

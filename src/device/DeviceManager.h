@@ -37,6 +37,16 @@ struct SDeviceChange
     QStringList supportedTypes;
 };
 
+// Why a manual add found no player at the address (wParam of WM_MANUAL_ADD_NO_DESCRIPTION), so
+// that the user learns what the player did.
+enum EManualAddProblem : int
+{
+    MANUAL_ADD_NO_ANSWER = 0,      // nothing answered at the address (also: the address is unusable)
+    MANUAL_ADD_HTTP_ERROR = 1,     // an HTTP error status instead of the description (lParam: status)
+    MANUAL_ADD_NOT_XML = 2,        // an answer that is not XML
+    MANUAL_ADD_NO_UDN = 3,         // a description without a UDN
+};
+
 // What the device manager reports to and asks of its owner (the common manager). Called on the
 // device search thread.
 class IDeviceManagerListener
@@ -51,7 +61,10 @@ public:
     virtual void NotifyManualAddFinished() = 0;
     // A manual add found no usable description at the typed address (WM_USER+32); no "finished"
     // report follows from the device manager.
-    virtual void NotifyManualAddNoDescription() {}
+    virtual void NotifyManualAddNoDescription(EManualAddProblem eProblem, long nHttpStatus)
+    {
+        (void)eProblem, (void)nHttpStatus;
+    }
     // A search pass is over (WM_USER+6 to the main window, which checks for its selected device).
     virtual void SearchFinishedOneTime() {}
     // The current device is being dropped as offline: the running transfer must learn that its

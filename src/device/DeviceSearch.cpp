@@ -280,20 +280,24 @@ void CDeviceSearch::DeviceAddedManual(const QString& sIp)
         // The text becomes part of a URL: anything but an address could point the request
         // elsewhere. Reported like an address without a description.
         WriteLogF("DeviceAddedManual: '%s' is not an IPv4 address, nothing added.", ToUtf8(sIp).constData());
-        pListener->NotifyManualAddNoDescription();
+        pListener->NotifyManualAddNoDescription(MANUAL_ADD_NO_ANSWER, 0);
         return;
     }
     const QString sUrl = DescriptionUrlFor(sIp);
-    QString sUuid;
-    if (!GetDeviceUuid(sUrl, &sUuid)) {
-        pListener->NotifyManualAddNoDescription();
+    const SDescriptionCheck check = CheckDeviceDescription(sUrl);
+    if (!check.bAnswered) {
+        pListener->NotifyManualAddNoDescription(MANUAL_ADD_NO_ANSWER, 0);
         return;
     }
+    const QString sUuid = check.sUuid;
     if (sUuid.isEmpty()) {
         // The table is keyed by the UDN; a record under the empty key could never be told apart
         // from another player without one, and would have no folder of its own.
         WriteLogF("DeviceAddedManual: the description at %s has no UDN, nothing added.", ToUtf8(sUrl).constData());
-        pListener->NotifyManualAddNoDescription();
+        const EManualAddProblem eProblem = check.nHttpStatus >= 400 ? MANUAL_ADD_HTTP_ERROR
+                                           : !check.bParsed         ? MANUAL_ADD_NOT_XML
+                                                                    : MANUAL_ADD_NO_UDN;
+        pListener->NotifyManualAddNoDescription(eProblem, check.nHttpStatus);
         return;
     }
     if (const std::optional<SDeviceSnapshot> known = m_pManager->FindDevice(sUuid)) {

@@ -146,8 +146,10 @@ bool CheckPowerReady(const SPowerCheckRequest& request, CEvent& eShutdown)
     SetPowerStateToDatabase(request.sBaseUrl);
     WriteLog("Set device to database state ");
     // The player needs time to start its database; a cancelled transfer does not wait for it.
-    const std::int64_t nDeadlineMs =
-        Clock().NowMs() + static_cast<std::int64_t>(GetPowerRebootWaitingTimeSecond()) * kWakeWaitStepMs;
+    const DWORD dwWaitSeconds = GetPowerRebootWaitingTimeSecond();
+    if (pListener)
+        pListener->OnWakeWaitStarted(dwWaitSeconds);
+    const std::int64_t nDeadlineMs = Clock().NowMs() + static_cast<std::int64_t>(dwWaitSeconds) * kWakeWaitStepMs;
     bool bShutdown = false;
     for (;;) {
         const std::int64_t nLeftMs = nDeadlineMs - Clock().NowMs();
@@ -165,7 +167,11 @@ bool CheckPowerReady(const SPowerCheckRequest& request, CEvent& eShutdown)
         return false;
     EStandbyDetail eNewDetail = STANDBY_OTHER;
     const EDevicePowerState eNewState = GetPowerState(request.sBaseUrl, &eNewDetail);
-    return IsPowerReady(eNewState, eNewDetail);
+    if (IsPowerReady(eNewState, eNewDetail))
+        return true;
+    WriteLogF("Power check: the player is not ready %u s after the wake request (state %u, standby detail %u).",
+              static_cast<unsigned>(dwWaitSeconds), static_cast<unsigned>(eNewState), static_cast<unsigned>(eNewDetail));
+    return false;
 }
 
 void PowerCheckProc(const SPowerCheckRequest& request, CEvent& eShutdown)

@@ -325,7 +325,7 @@ void CloseDestination(SHttpCall& call, bool bKeep)
 
 // The request sequence shared by the three calls.
 int RunRequest(const char* pszName, const char* pszSendFailed, const QString& sSource, const QString& sVerb,
-               std::string body, std::string* pResponse, const QString& sDest)
+               std::string body, std::string* pResponse, const QString& sDest, long* pnStatus = nullptr)
 {
     CHttpRequest request(pszName, sSource, sVerb, std::move(body));
     SHttpCall call;
@@ -367,6 +367,8 @@ int RunRequest(const char* pszName, const char* pszSendFailed, const QString& sS
     }
     if (pResponse)
         pResponse->append(call.received);
+    if (pnStatus)
+        curl_easy_getinfo(request.Handle(), CURLINFO_RESPONSE_CODE, pnStatus);
     return 0;
 }
 
@@ -380,14 +382,14 @@ QString EnvironmentValue(const char* pszLower, const char* pszUpper)
 
 } // namespace
 
-int GetHttpData(const QString& sSource, std::string& strResponse)
+int GetHttpData(const QString& sSource, std::string& strResponse, long* pnStatus)
 {
     WriteLog("Enter GetHttpData.\n");
     WriteLogF("GetHttpData: Param sSource is %s, strMethod is %s.\n", ToUtf8(sSource).constData(), "Get");
     // The body is the URL text in the locale's character set, one byte per character of the URL.
     const QByteArray urlBytes = ToLocaleCharset(sSource).left(sSource.size());
     return RunRequest("GetHttpData", ".\n GetHttpData: WinHttpSendRequest is send failed.\n", sSource, "Get",
-                      urlBytes.toStdString(), &strResponse, QString());
+                      urlBytes.toStdString(), &strResponse, QString(), pnStatus);
 }
 
 int GetHttpDataByPostData(std::string strPostData, const QString& sSource, const QString& strMethod,

@@ -34,8 +34,9 @@ inline constexpr const char* kHttpUserAgent = "WinHttp.WinHttpRequest.5.1";
 
 // Sends "Get" with the URL text as body, straight to the host (no proxy on the first try), and
 // appends the answer to strResponse. Each block of the answer contributes its bytes up to its
-// first zero byte, so the result is text. On failure strResponse is left as it was.
-int GetHttpData(const QString& sSource, std::string& strResponse);
+// first zero byte, so the result is text. On failure strResponse is left as it was. pnStatus,
+// when given, gets the answer's HTTP status on success (for telling the user what a player did).
+int GetHttpData(const QString& sSource, std::string& strResponse, long* pnStatus = nullptr);
 // Sends strPostData byte for byte with the verb strMethod and appends the answer (zero-byte rule
 // as above). On failure strResponse is left as it was.
 int GetHttpDataByPostData(std::string strPostData, const QString& sSource, const QString& strMethod,

@@ -300,9 +300,15 @@ void CCommonManager::NotifyManualAddFinished()
     PostToMainWindow(CWindowMessage(WM_MANUAL_ADD_FINISHED));
 }
 
-void CCommonManager::NotifyManualAddNoDescription()
+void CCommonManager::NotifyManualAddNoDescription(EManualAddProblem eProblem, long nHttpStatus)
 {
-    PostToMainWindow(CWindowMessage(WM_MANUAL_ADD_NO_DESCRIPTION));
+    PostToMainWindow(CWindowMessage(WM_MANUAL_ADD_NO_DESCRIPTION, static_cast<std::uintptr_t>(eProblem),
+                                    static_cast<std::intptr_t>(nHttpStatus)));
+}
+
+void CCommonManager::OnWakeWaitStarted(unsigned nSeconds)
+{
+    PostToMainWindow(CWindowMessage(WM_POWER_WAKE_WAIT, nSeconds));
 }
 
 void CCommonManager::SearchFinishedOneTime()
