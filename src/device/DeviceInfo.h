@@ -76,7 +76,7 @@ public:
         std::lock_guard lock(m_mutex);
         if (m_texts.sIp.compare(sIp, Qt::CaseInsensitive) == 0)
             return false;
-        m_texts.sIp = sIp;
+        Assign(m_texts.sIp, sIp);
         return true;
     }
     // Stores the name when it differs exactly; true when it changed.
@@ -85,7 +85,7 @@ public:
         std::lock_guard lock(m_mutex);
         if (m_texts.sFriendlyName == sName)
             return false;
-        m_texts.sFriendlyName = sName;
+        Assign(m_texts.sFriendlyName, sName);
         return true;
     }
 
@@ -100,11 +100,9 @@ public:
 
     SDeviceSnapshot Snapshot() const
     {
-        SDeviceSnapshot fields;
-        {
-            std::lock_guard lock(m_mutex);
-            static_cast<SDeviceTexts&>(fields) = m_texts;
-        }
+        std::unique_lock lock(m_mutex);
+        SDeviceSnapshot fields{m_texts};
+        lock.unlock();
         fields.bManualAdded = IsManualAdded();
         fields.bOnline = IsOnline();
         fields.bTransferring = IsTransferring();
@@ -115,8 +113,9 @@ public:
     void SetFields(const SDeviceSnapshot& fields)
     {
         {
+            SDeviceTexts texts(fields);
             std::lock_guard lock(m_mutex);
-            m_texts = fields;
+            m_texts = std::move(texts); // the old texts go with `texts`, see Assign
         }
         SetManualAdded(fields.bManualAdded);
         SetOnline(fields.bOnline);
@@ -132,7 +131,14 @@ private:
     void Set(QString SDeviceTexts::*pField, const QString& sValue)
     {
         std::lock_guard lock(m_mutex);
-        m_texts.*pField = sValue;
+        Assign(m_texts.*pField, sValue);
+    }
+    // Copy and swap rather than QString's assignment: the texts are shared between threads by
+    // reference count, and this keeps every count change in code the thread checker can see.
+    static void Assign(QString& sField, const QString& sValue)
+    {
+        QString sCopy(sValue);
+        sField.swap(sCopy);
     }
 
     mutable std::mutex m_mutex; // guards m_texts
