@@ -1,10 +1,12 @@
 #include "device/DeviceDescription.h"
 
+#include <climits>
 #include <mutex>
 #include <vector>
 
 #include <QDir>
 #include <QFileInfo>
+#include <QUrl>
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
@@ -259,6 +261,53 @@ SDeviceDescription ParseDeviceDescription(const QString& sText)
         }
     }
     return result;
+}
+
+bool ParseFoundDevice(const std::string& description, const QString& sLocation, SUPnPDevice* pDevice)
+{
+    CDescriptionDocument doc(DescriptionText(description));
+    xmlNode* pRoot = doc.IsParsed() ? doc.SelectSingleNode(doc.Document(), "FS:root") : nullptr;
+    xmlNode* pDeviceNode = pRoot ? doc.SelectSingleNode(pRoot, "FS:device") : nullptr;
+    if (!pDeviceNode)
+        return false;
+    SUPnPDevice device;
+    device.sUdn = CDescriptionDocument::TextOf(doc.SelectSingleNode(pDeviceNode, "FS:UDN"));
+    if (device.sUdn.isEmpty())
+        return false;
+    QUrl base(sLocation);
+    const QUrl urlBase(CDescriptionDocument::TextOf(doc.SelectSingleNode(pRoot, "FS:URLBase")));
+    if (!urlBase.isEmpty() && urlBase.isValid() && !urlBase.isRelative())
+        base = urlBase;
+    auto resolve = [&base](const QString& sUrl) {
+        const QUrl resolved = sUrl.isEmpty() ? QUrl() : base.resolved(QUrl(sUrl));
+        return resolved.isValid() ? resolved.toString() : QString();
+    };
+    device.sFriendlyName = CDescriptionDocument::TextOf(doc.SelectSingleNode(pDeviceNode, "FS:friendlyName"));
+    device.sPresentationUrl =
+        resolve(CDescriptionDocument::TextOf(doc.SelectSingleNode(pDeviceNode, "FS:presentationURL")));
+    device.sDocumentUrl = sLocation;
+    // For each format the smallest icon: the search asks for no particular size.
+    int nJpegWidth = INT_MAX;
+    int nPngWidth = INT_MAX;
+    for (xmlNode* pIcon : doc.SelectNodes(pDeviceNode, "FS:iconList/FS:icon")) {
+        const QString sMime = CDescriptionDocument::TextOf(doc.SelectSingleNode(pIcon, "FS:mimetype"));
+        const QString sUrl = resolve(CDescriptionDocument::TextOf(doc.SelectSingleNode(pIcon, "FS:url")));
+        bool bNumber = false;
+        int nWidth = CDescriptionDocument::TextOf(doc.SelectSingleNode(pIcon, "FS:width")).toInt(&bNumber);
+        if (!bNumber || nWidth < 0)
+            nWidth = INT_MAX - 1;
+        if (sUrl.isEmpty())
+            continue;
+        if (sMime == QLatin1String("image/jpeg") && nWidth < nJpegWidth) {
+            nJpegWidth = nWidth;
+            device.sJpegIconUrl = sUrl;
+        } else if (sMime == QLatin1String("image/png") && nWidth < nPngWidth) {
+            nPngWidth = nWidth;
+            device.sPngIconUrl = sUrl;
+        }
+    }
+    *pDevice = std::move(device);
+    return true;
 }
 
 QString ExtractFriendlyName(const QString& sText)

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include "device/UPnPDevice.h"
+
 class CDeviceInfo;
 
 // A player's UPnP device description: the unique device name (UDN), whether the device is a
@@ -30,6 +32,11 @@ struct SDeviceDescription
     QString sJpegIconUrl;   // url of the first icon with mimetype "image/jpeg" and width "48"
 };
 SDeviceDescription ParseDeviceDescription(const QString& sText);
+// What the device search takes from a device's description (the same reader as above): UDN,
+// friendly name, presentation URL and the smallest JPEG and PNG icons, URLs made absolute
+// against URLBase or else sLocation, the URL the text came from. False when the text is not a
+// usable description (not well-formed, no root/device element, or no UDN).
+bool ParseFoundDevice(const std::string& description, const QString& sLocation, SUPnPDevice* pDevice);
 // The text between the first "<friendlyName>" and the first "</friendlyName>", with &lt; &gt;
 // &apos; &quot; and &amp; replaced, each once and in that order; empty when a tag is missing.
 QString ExtractFriendlyName(const QString& sText);

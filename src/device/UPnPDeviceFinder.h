@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "device/DeviceDescription.h"
 #include "device/SsdpFinder.h"
 #include "device/UPnPDevice.h"
 #include "platform/WindowMessages.h"
@@ -37,11 +38,6 @@ public:
     // Ends a running pass early and waits for its worker; after a finished pass it only joins.
     virtual void CancelAsyncFind() = 0;
 };
-
-// Reads a device's description into the device object; false when the text is not a usable
-// description (not well-formed, no root/device element, or no UDN). sLocation is the URL the
-// text came from, the base of relative URLs.
-bool ParseFoundDevice(const std::string& description, const QString& sLocation, SUPnPDevice* pDevice);
 
 // The finder of the program: an SSDP search for the web API service, then for each device
 // found its description fetched with the program's HTTP client before it is reported, as the
