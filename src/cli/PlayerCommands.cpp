@@ -64,6 +64,10 @@ int ParseWaitCommand(ICliIo& io, const char* pszCommand, unsigned nHelpId, const
 
 int SelectFoundPlayer(ICliIo& io, const SDeviceSnapshot& player)
 {
+    if (!HasUsableFolderName(player)) {
+        CliError(io, 1105, {QString::number(player.sUuid.size())});
+        return CLI_EXIT_FAILED;
+    }
     if (!CommitPlayerSelection(player)) {
         CliError(io, 1046);
         return CLI_EXIT_FAILED;
@@ -133,7 +137,11 @@ int RunAddCommand(const QStringList& arguments, ICliIo& io)
     // The manual add leaves the player it found current in the device manager.
     const std::optional<SDeviceSnapshot> player = session.Manager().DeviceManager().CurrentDevice();
     if (session.ManualAddFoundNothing() || !player) {
-        CliError(io, 1035, {sIp});
+        const QString sProblem = session.ManualAddProblemText(sIp);
+        if (sProblem.isEmpty())
+            CliError(io, 1035, {sIp});
+        else
+            io.Err(sProblem + "\n");
         return CLI_EXIT_NOT_FOUND;
     }
     return SelectFoundPlayer(io, *player);
@@ -159,6 +167,7 @@ int RunSelectCommand(const QStringList& arguments, ICliIo& io)
         session.WaitForPlayer(bLooksLikeAddress ? sIp : sTarget, sIp, nWaitMs);
     if (!player) {
         CliError(io, 1038, {sTarget});
+        TellManualAddProblem(io, session, sIp);
         return CLI_EXIT_NOT_FOUND;
     }
     return SelectFoundPlayer(io, *player);
@@ -179,6 +188,7 @@ int RunPowerCommand(const QStringList& arguments, ICliIo& io)
     const std::optional<SDeviceSnapshot> player = session.WaitForPlayer(sUuid, GetCurrentDevIP(), nWaitMs);
     if (!player) {
         CliError(io, 1038, {sUuid});
+        TellManualAddProblem(io, session, GetCurrentDevIP());
         return CLI_EXIT_NOT_FOUND;
     }
     PrintPlayer(io, *player, sUuid);

@@ -1,10 +1,13 @@
 #include "cli/PlayerSession.h"
 
 #include <chrono>
+#include <climits>
 
+#include <QFile>
 #include <QFileInfo>
 
 #include "device/DeviceSearch.h"
+#include "cli/CliSupport.h"
 #include "device/DeviceWebApi.h"
 #include "foundation/MessageIds.h"
 #include "foundation/Paths.h"
@@ -60,9 +63,12 @@ std::intptr_t CPlayerSession::Handle(CWindowMessage& msg)
     case WM_DEVICE_NOT_FOUND: ++m_nPasses; break; // posted after every pass
     case WM_MANUAL_ADD_FINISHED: m_bManualAddEnded.store(true); break;
     case WM_MANUAL_ADD_NO_DESCRIPTION:
+        m_nManualAddProblem.store(static_cast<int>(msg.wParam));
+        m_nManualAddHttpStatus.store(static_cast<long>(msg.lParam));
         m_bManualAddFoundNothing.store(true);
         m_bManualAddEnded.store(true);
         break;
+    case WM_POWER_WAKE_WAIT: m_nWakeWaitSeconds.store(static_cast<int>(msg.wParam)); break;
     default: break;
     }
     return 0;
@@ -114,10 +120,31 @@ std::optional<SDeviceSnapshot> CPlayerSession::FindPlayer(const QString& sUuidOr
     return std::nullopt;
 }
 
+QString CPlayerSession::ManualAddProblemText(const QString& sIp) const
+{
+    if (!m_bManualAddFoundNothing.load())
+        return QString();
+    switch (m_nManualAddProblem.load()) {
+    case MANUAL_ADD_HTTP_ERROR: return CliText(1100, {sIp, QString::number(m_nManualAddHttpStatus.load())});
+    case MANUAL_ADD_NOT_XML: return CliText(1101, {sIp});
+    case MANUAL_ADD_NO_UDN: return CliText(1102, {sIp});
+    default: return QString();
+    }
+}
+
+std::optional<unsigned> CPlayerSession::TakeWakeWait()
+{
+    const int nSeconds = m_nWakeWaitSeconds.exchange(-1);
+    if (nSeconds < 0)
+        return std::nullopt;
+    return static_cast<unsigned>(nSeconds);
+}
+
 void CPlayerSession::AddByAddress(const QString& sIp)
 {
     m_bManualAddEnded.store(false);
     m_bManualAddFoundNothing.store(false);
+    m_nManualAddProblem.store(MANUAL_ADD_NO_ANSWER);
     m_pManager->addDeviceManual(sIp);
 }
 
@@ -157,8 +184,10 @@ bool CPlayerSession::WasRemoved(const QString& sUuid)
 
 QString PowerStateText(const SDeviceSnapshot& player)
 {
+    QString sAnswer;
+    GetPowerStateFromBaseUrl(player.sBaseUrl, sAnswer);
     EStandbyDetail eDetail = STANDBY_OTHER;
-    switch (GetPowerState(player.sBaseUrl, &eDetail)) {
+    switch (ClassifyPowerAnswer(sAnswer, &eDetail)) {
     case POWER_ACTIVE: return QStringLiteral("on");
     case POWER_STANDBY:
         if (eDetail == STANDBY_DATABASE_READY)
@@ -168,7 +197,22 @@ QString PowerStateText(const SDeviceSnapshot& player)
         return QStringLiteral("standby");
     case POWER_OTHER: break;
     }
-    return QStringLiteral("unknown (no answer)");
+    if (sAnswer.isEmpty())
+        return QStringLiteral("unknown (no answer)");
+    // The player answered, but with nothing the program can read (the answer is in the log).
+    return CliText(1103);
+}
+
+void TellManualAddProblem(ICliIo& io, const CPlayerSession& session, const QString& sIp)
+{
+    const QString sProblem = session.ManualAddProblemText(sIp);
+    if (!sProblem.isEmpty())
+        io.Err(sProblem + "\n");
+}
+
+bool HasUsableFolderName(const SDeviceSnapshot& player)
+{
+    return QFile::encodeName(FixName(player.sUuid)).size() <= NAME_MAX;
 }
 
 bool MergePlayerTypes(const SDeviceSnapshot& player)

@@ -49,6 +49,13 @@ public:
     void AddByAddress(const QString& sIp);
     bool ManualAddEnded() const { return m_bManualAddEnded.load(); }
     bool ManualAddFoundNothing() const { return m_bManualAddFoundNothing.load(); }
+    // What the address did when the manual add found nothing, in words for the user (empty when
+    // nothing answered there at all). For sIp, the address asked.
+    QString ManualAddProblemText(const QString& sIp) const;
+
+    // Seconds a power check waits for the player it asked to wake up, once per wake request
+    // (WM_POWER_WAKE_WAIT); nothing when none is pending.
+    std::optional<unsigned> TakeWakeWait();
 
     // Waits until the player (UUID or IP) is in the table, at most nTimeoutMs. When a pass ended
     // without it, the address sAddress (if any) is asked directly once, so a player that does not
@@ -73,13 +80,21 @@ private:
     std::atomic<int> m_nPasses{0};
     std::atomic<bool> m_bManualAddEnded{false};
     std::atomic<bool> m_bManualAddFoundNothing{false};
+    std::atomic<int> m_nManualAddProblem{MANUAL_ADD_NO_ANSWER};
+    std::atomic<long> m_nManualAddHttpStatus{0};
+    std::atomic<int> m_nWakeWaitSeconds{-1};
 
     CQueuedMessageReceiver m_window;
     std::unique_ptr<CCommonManager> m_pManager;
 };
 
+class ICliIo;
+// After "not found": what the player at the address did when it was asked directly, if it
+// answered at all (HTTP error, no XML, no UUID), as one more line on standard error.
+void TellManualAddProblem(ICliIo& io, const CPlayerSession& session, const QString& sIp);
+
 // The player's power state in words: "on", "standby (database ready)", "standby (network
-// ready)", "standby", or "not answering / unknown".
+// ready)", "standby", "unknown (no answer)", or unknown because the answer could not be read.
 QString PowerStateText(const SDeviceSnapshot& player);
 
 // The selection steps of the desktop program for a player: "CurrentDevId"/"CurrentDevIP" are
@@ -89,3 +104,6 @@ QString PowerStateText(const SDeviceSnapshot& player);
 bool CommitPlayerSelection(const SDeviceSnapshot& player);
 // Only the type merge of the above (for a player found again before a transfer).
 bool MergePlayerTypes(const SDeviceSnapshot& player);
+// True when the player's UUID makes a usable name for its data folder (the system's limit on a
+// file name); a player with a longer one cannot keep lists or a history.
+bool HasUsableFolderName(const SDeviceSnapshot& player);

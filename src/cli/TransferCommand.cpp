@@ -108,6 +108,8 @@ eErrorCode RunOneTransfer(ICliIo& io, CPlayerSession& session, CTransferProgress
         session.ServeUntil(
             [&] {
                 checkInterrupt();
+                if (const std::optional<unsigned> nWakeWait = session.TakeWakeWait())
+                    CliSay(io, 1104, {QString::number(*nWakeWait)});
                 progress.Draw();
                 outcome = session.TakeOutcome();
                 return outcome.has_value();
@@ -168,6 +170,7 @@ int RunTransferCommand(const QStringList& arguments, ICliIo& io)
             return CLI_EXIT_TRANSFER_BASE + static_cast<int>(EC_CANCELLED);
         }
         CliError(io, 1038, {sUuid});
+        TellManualAddProblem(io, session, GetCurrentDevIP());
         return CLI_EXIT_NOT_FOUND;
     }
     // As the desktop program does for a player it finds: the address follows the player, and

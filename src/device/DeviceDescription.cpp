@@ -1,10 +1,12 @@
 #include "device/DeviceDescription.h"
 
+#include <climits>
 #include <mutex>
 #include <vector>
 
 #include <QDir>
 #include <QFileInfo>
+#include <QUrl>
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
@@ -40,11 +42,6 @@ void InitXmlOnce()
         xmlInitParser();
         xmlSetExternalEntityLoader(RefuseExternalEntity);
     });
-}
-
-QByteArray Utf8(const QString& s)
-{
-    return s.toUtf8();
 }
 
 // Collects the text of a node and its descendants, internal entities included, up to a bound.
@@ -103,7 +100,7 @@ public:
     {
         InitXmlOnce();
         // The text is already decoded; whatever encoding the document declares no longer applies.
-        const QByteArray utf8 = Utf8(sText);
+        const QByteArray utf8 = ToUtf8(sText);
         m_pParser = xmlNewParserCtxt();
         if (!m_pParser)
             return;
@@ -219,7 +216,7 @@ QString FetchIcon(const QString& sUrl, const QString& sFolder, const QString& sF
     const QString sPath = sFolder + IconFileName(sUrl, sFallback);
     // The name is one cleaned path component, so the file lies in the folder; checked once more.
     if (QFileInfo(sPath).absoluteDir() != QDir(sFolder)) {
-        WriteLogF("DownloadDeviceIcons: refused icon file %s.\n", Utf8(sPath).constData());
+        WriteLogF("DownloadDeviceIcons: refused icon file %s.\n", ToUtf8(sPath).constData());
         return QString();
     }
     if (PathExists(sPath))
@@ -266,6 +263,53 @@ SDeviceDescription ParseDeviceDescription(const QString& sText)
     return result;
 }
 
+bool ParseFoundDevice(const std::string& description, const QString& sLocation, SUPnPDevice* pDevice)
+{
+    CDescriptionDocument doc(DescriptionText(description));
+    xmlNode* pRoot = doc.IsParsed() ? doc.SelectSingleNode(doc.Document(), "FS:root") : nullptr;
+    xmlNode* pDeviceNode = pRoot ? doc.SelectSingleNode(pRoot, "FS:device") : nullptr;
+    if (!pDeviceNode)
+        return false;
+    SUPnPDevice device;
+    device.sUdn = CDescriptionDocument::TextOf(doc.SelectSingleNode(pDeviceNode, "FS:UDN"));
+    if (device.sUdn.isEmpty())
+        return false;
+    QUrl base(sLocation);
+    const QUrl urlBase(CDescriptionDocument::TextOf(doc.SelectSingleNode(pRoot, "FS:URLBase")));
+    if (!urlBase.isEmpty() && urlBase.isValid() && !urlBase.isRelative())
+        base = urlBase;
+    auto resolve = [&base](const QString& sUrl) {
+        const QUrl resolved = sUrl.isEmpty() ? QUrl() : base.resolved(QUrl(sUrl));
+        return resolved.isValid() ? resolved.toString() : QString();
+    };
+    device.sFriendlyName = CDescriptionDocument::TextOf(doc.SelectSingleNode(pDeviceNode, "FS:friendlyName"));
+    device.sPresentationUrl =
+        resolve(CDescriptionDocument::TextOf(doc.SelectSingleNode(pDeviceNode, "FS:presentationURL")));
+    device.sDocumentUrl = sLocation;
+    // For each format the smallest icon: the search asks for no particular size.
+    int nJpegWidth = INT_MAX;
+    int nPngWidth = INT_MAX;
+    for (xmlNode* pIcon : doc.SelectNodes(pDeviceNode, "FS:iconList/FS:icon")) {
+        const QString sMime = CDescriptionDocument::TextOf(doc.SelectSingleNode(pIcon, "FS:mimetype"));
+        const QString sUrl = resolve(CDescriptionDocument::TextOf(doc.SelectSingleNode(pIcon, "FS:url")));
+        bool bNumber = false;
+        int nWidth = CDescriptionDocument::TextOf(doc.SelectSingleNode(pIcon, "FS:width")).toInt(&bNumber);
+        if (!bNumber || nWidth < 0)
+            nWidth = INT_MAX - 1;
+        if (sUrl.isEmpty())
+            continue;
+        if (sMime == QLatin1String("image/jpeg") && nWidth < nJpegWidth) {
+            nJpegWidth = nWidth;
+            device.sJpegIconUrl = sUrl;
+        } else if (sMime == QLatin1String("image/png") && nWidth < nPngWidth) {
+            nPngWidth = nWidth;
+            device.sPngIconUrl = sUrl;
+        }
+    }
+    *pDevice = std::move(device);
+    return true;
+}
+
 QString ExtractFriendlyName(const QString& sText)
 {
     static const QString sOpen = QStringLiteral("<friendlyName>");
@@ -297,7 +341,7 @@ bool GetBaseUrl(const QString& sDocumentUrl, QString* psBaseUrl)
     if (!FetchDescription(sDocumentUrl, &sText))
         return false;
     const QString sBaseUrl = BaseUrlOf(sText);
-    WriteLogF("GetBaseUrl: strBaseUrl = %s.\n", Utf8(sBaseUrl).constData());
+    WriteLogF("GetBaseUrl: strBaseUrl = %s.\n", ToUtf8(sBaseUrl).constData());
     if (psBaseUrl)
         *psBaseUrl = sBaseUrl;
     return !sBaseUrl.isEmpty();
@@ -309,7 +353,7 @@ bool GetBaseUrlFromUrl(const QString& sUrl, QString* psBaseUrl)
     if (!FetchDescription(sUrl, &sText))
         return false;
     const QString sBaseUrl = BaseUrlOf(sText);
-    WriteLogF("GetBaseUrl: strBaseUrl = %s.\n", Utf8(sBaseUrl).constData());
+    WriteLogF("GetBaseUrl: strBaseUrl = %s.\n", ToUtf8(sBaseUrl).constData());
     if (psBaseUrl)
         *psBaseUrl = sBaseUrl;
     return true;
@@ -321,10 +365,30 @@ bool GetDeviceUuid(const QString& sUrl, QString* psUuid)
     if (!FetchDescription(sUrl, &sText))
         return false;
     const QString sUuid = ParseDeviceDescription(sText).sUuid;
-    WriteLogF("strJpeg: strBaseUrl = %s.\n", Utf8(sUuid).constData());
+    WriteLogF("strJpeg: strBaseUrl = %s.\n", ToUtf8(sUuid).constData());
     if (psUuid)
         *psUuid = sUuid;
     return true;
+}
+
+SDescriptionCheck CheckDeviceDescription(const QString& sUrl)
+{
+    SDescriptionCheck check;
+    std::string strContent;
+    if (GetHttpData(sUrl, strContent, &check.nHttpStatus) != 0) {
+        WriteLogF("CheckDeviceDescription: no answer from %s.\n", ToUtf8(sUrl).constData());
+        return check;
+    }
+    check.bAnswered = true;
+    WriteLog("Get strXmlContent is success.");
+    const SDeviceDescription description = ParseDeviceDescription(DescriptionText(strContent));
+    check.bParsed = description.bParsed;
+    check.sUuid = description.sUuid;
+    WriteLogF("strJpeg: strBaseUrl = %s.\n", ToUtf8(check.sUuid).constData());
+    if (check.sUuid.isEmpty())
+        WriteLogF("CheckDeviceDescription: %s answered with HTTP status %ld and %s.\n", ToUtf8(sUrl).constData(),
+                  check.nHttpStatus, check.bParsed ? "a description without UDN" : "text that is not XML");
+    return check;
 }
 
 bool GetIconUrl(const QString& sUrl, QString* psIconUrl)
@@ -333,7 +397,7 @@ bool GetIconUrl(const QString& sUrl, QString* psIconUrl)
     if (!FetchDescription(sUrl, &sText))
         return false;
     const QString sIconUrl = ParseDeviceDescription(sText).sJpegIconUrl;
-    WriteLogF("strJpeg: strBaseUrl = %s.\n", Utf8(sIconUrl).constData());
+    WriteLogF("strJpeg: strBaseUrl = %s.\n", ToUtf8(sIconUrl).constData());
     if (psIconUrl)
         *psIconUrl = sIconUrl;
     return true;
@@ -345,7 +409,7 @@ bool GetFriendlyName(const QString& sUrl, QString* psName)
     if (!FetchDescription(sUrl, &sText))
         return false;
     const QString sName = ExtractFriendlyName(sText);
-    WriteLogF("strJpeg: strBaseUrl = %s.\n", Utf8(sName).constData());
+    WriteLogF("strJpeg: strBaseUrl = %s.\n", ToUtf8(sName).constData());
     if (psName)
         *psName = sName;
     return true;
@@ -386,4 +450,29 @@ void DownloadDeviceIcons(CDeviceInfo& device)
         if (!sPath.isEmpty())
             device.SetPngIconPath(sPath);
     }
+}
+
+bool RemoveUnusedDeviceFolder(const QString& sUuid)
+{
+    // An empty name would make the folder the application data folder itself.
+    if (FixName(sUuid).isEmpty())
+        return false;
+    const QString sFolder = DeviceFolder(sUuid);
+    QDir dir(sFolder);
+    if (!dir.exists() || QDir(sFolder) == QDir(AppDataFolder()))
+        return false;
+    const QFileInfoList entries =
+        dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : entries) {
+        if (!entry.isFile() || entry.isSymLink() || IsReservedFileName(entry.fileName()))
+            return false;
+    }
+    for (const QFileInfo& entry : entries) {
+        if (!QFile::remove(entry.filePath()))
+            return false;
+    }
+    if (!dir.rmdir(sFolder))
+        return false;
+    WriteLogF("RemoveUnusedDeviceFolder: removed the pictures of %s.\n", ToUtf8(sUuid).constData());
+    return true;
 }

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include "device/UPnPDevice.h"
+
 class CDeviceInfo;
 
 // A player's UPnP device description: the unique device name (UDN), whether the device is a
@@ -30,11 +32,28 @@ struct SDeviceDescription
     QString sJpegIconUrl;   // url of the first icon with mimetype "image/jpeg" and width "48"
 };
 SDeviceDescription ParseDeviceDescription(const QString& sText);
+// What the device search takes from a device's description (the same reader as above): UDN,
+// friendly name, presentation URL and the smallest JPEG and PNG icons, URLs made absolute
+// against URLBase or else sLocation, the URL the text came from. False when the text is not a
+// usable description (not well-formed, no root/device element, or no UDN).
+bool ParseFoundDevice(const std::string& description, const QString& sLocation, SUPnPDevice* pDevice);
 // The text between the first "<friendlyName>" and the first "</friendlyName>", with &lt; &gt;
 // &apos; &quot; and &amp; replaced, each once and in that order; empty when a tag is missing.
 QString ExtractFriendlyName(const QString& sText);
 // The response bytes as text, in the locale's character set.
 QString DescriptionText(const std::string& bytes);
+
+// One fetch of a description, with what the player did: whether it answered, the HTTP status,
+// whether the text is XML, and the UDN.
+struct SDescriptionCheck
+{
+    bool bAnswered = false;
+    long nHttpStatus = 0;
+    bool bParsed = false;
+    QString sUuid;
+};
+// Fetches and reads the UDN; logs as GetDeviceUuid does, and what went wrong.
+SDescriptionCheck CheckDeviceDescription(const QString& sUrl);
 
 // Fetch and extract. Each returns true when the description could be fetched (any HTTP
 // answer), except GetBaseUrl, which also requires a player's non-empty base URL.
@@ -54,3 +73,9 @@ QString IconFileName(const QString& sIconUrl, const QString& sFallback);
 // device folder that cannot be created (or an empty UDN, whose folder would be the application
 // data folder itself) leaves both paths empty.
 void DownloadDeviceIcons(CDeviceInfo& device);
+
+// Deletes the device folder of a player that was dropped, when it holds nothing but downloaded
+// pictures (none of the program's own files: no folder or type lists, no history, so the user
+// never set the player up); the pictures come again if the player does. True when it was
+// deleted.
+bool RemoveUnusedDeviceFolder(const QString& sUuid);

@@ -6,9 +6,8 @@
 #include <QString>
 #include <QStringList>
 
-// A copy of a device record's fields, taken under the record's lock; what other threads get
-// instead of the record itself.
-struct SDeviceSnapshot
+// A device record's texts and extension list.
+struct SDeviceTexts
 {
     QString sUuid;
     QString sFriendlyName;
@@ -19,6 +18,12 @@ struct SDeviceSnapshot
     QString sPngIconPath;
     QString sBaseUrl;
     QStringList supportedTypes;
+};
+
+// A copy of a device record's fields, taken under the record's lock; what other threads get
+// instead of the record itself.
+struct SDeviceSnapshot : SDeviceTexts
+{
     bool bManualAdded = false;
     bool bOnline = true;
     bool bTransferring = false;
@@ -26,9 +31,9 @@ struct SDeviceSnapshot
 
 // One known player: created by the device search or a manual add, owned by the device table,
 // keyed by its UPnP unique device name (UDN). The search thread changes the address and the
-// name while other threads read them, so every text field is read and written under the
-// record's own lock; the flags are atomic. The record's lock is the innermost lock of the
-// device code: nothing else is locked while it is held.
+// name while other threads read them, so the texts are read and written under the record's own
+// lock; the flags are atomic. The record's lock is the innermost lock of the device code:
+// nothing else is locked while it is held.
 class CDeviceInfo
 {
 public:
@@ -37,50 +42,50 @@ public:
     CDeviceInfo(const CDeviceInfo&) = delete;
     CDeviceInfo& operator=(const CDeviceInfo&) = delete;
 
-    QString Uuid() const { return Get(m_sUuid); }
-    QString FriendlyName() const { return Get(m_sFriendlyName); }
-    QString JpegIconUrl() const { return Get(m_sJpegIconUrl); }
-    QString PngIconUrl() const { return Get(m_sPngIconUrl); }
-    QString Ip() const { return Get(m_sIp); }
-    QString JpegIconPath() const { return Get(m_sJpegIconPath); }
-    QString PngIconPath() const { return Get(m_sPngIconPath); }
-    QString BaseUrl() const { return Get(m_sBaseUrl); }
+    QString Uuid() const { return Get(&SDeviceTexts::sUuid); }
+    QString FriendlyName() const { return Get(&SDeviceTexts::sFriendlyName); }
+    QString JpegIconUrl() const { return Get(&SDeviceTexts::sJpegIconUrl); }
+    QString PngIconUrl() const { return Get(&SDeviceTexts::sPngIconUrl); }
+    QString Ip() const { return Get(&SDeviceTexts::sIp); }
+    QString JpegIconPath() const { return Get(&SDeviceTexts::sJpegIconPath); }
+    QString PngIconPath() const { return Get(&SDeviceTexts::sPngIconPath); }
+    QString BaseUrl() const { return Get(&SDeviceTexts::sBaseUrl); }
     QStringList SupportedTypes() const
     {
         std::lock_guard lock(m_mutex);
-        return m_supportedTypes;
+        return m_texts.supportedTypes;
     }
 
-    void SetUuid(const QString& s) { Set(m_sUuid, s); }
-    void SetFriendlyName(const QString& s) { Set(m_sFriendlyName, s); }
-    void SetJpegIconUrl(const QString& s) { Set(m_sJpegIconUrl, s); }
-    void SetPngIconUrl(const QString& s) { Set(m_sPngIconUrl, s); }
-    void SetIp(const QString& s) { Set(m_sIp, s); }
-    void SetJpegIconPath(const QString& s) { Set(m_sJpegIconPath, s); }
-    void SetPngIconPath(const QString& s) { Set(m_sPngIconPath, s); }
-    void SetBaseUrl(const QString& s) { Set(m_sBaseUrl, s); }
+    void SetUuid(const QString& s) { Set(&SDeviceTexts::sUuid, s); }
+    void SetFriendlyName(const QString& s) { Set(&SDeviceTexts::sFriendlyName, s); }
+    void SetJpegIconUrl(const QString& s) { Set(&SDeviceTexts::sJpegIconUrl, s); }
+    void SetPngIconUrl(const QString& s) { Set(&SDeviceTexts::sPngIconUrl, s); }
+    void SetIp(const QString& s) { Set(&SDeviceTexts::sIp, s); }
+    void SetJpegIconPath(const QString& s) { Set(&SDeviceTexts::sJpegIconPath, s); }
+    void SetPngIconPath(const QString& s) { Set(&SDeviceTexts::sPngIconPath, s); }
+    void SetBaseUrl(const QString& s) { Set(&SDeviceTexts::sBaseUrl, s); }
     void SetSupportedTypes(const QStringList& types)
     {
         std::lock_guard lock(m_mutex);
-        m_supportedTypes = types;
+        m_texts.supportedTypes = types;
     }
 
     // Stores the address when it differs without regard to letter case; true when it changed.
     bool UpdateIp(const QString& sIp)
     {
         std::lock_guard lock(m_mutex);
-        if (m_sIp.compare(sIp, Qt::CaseInsensitive) == 0)
+        if (m_texts.sIp.compare(sIp, Qt::CaseInsensitive) == 0)
             return false;
-        Assign(m_sIp, sIp);
+        Assign(m_texts.sIp, sIp);
         return true;
     }
     // Stores the name when it differs exactly; true when it changed.
     bool UpdateFriendlyName(const QString& sName)
     {
         std::lock_guard lock(m_mutex);
-        if (m_sFriendlyName == sName)
+        if (m_texts.sFriendlyName == sName)
             return false;
-        Assign(m_sFriendlyName, sName);
+        Assign(m_texts.sFriendlyName, sName);
         return true;
     }
 
@@ -95,19 +100,9 @@ public:
 
     SDeviceSnapshot Snapshot() const
     {
-        SDeviceSnapshot fields;
-        {
-            std::lock_guard lock(m_mutex);
-            Assign(fields.sUuid, m_sUuid);
-            Assign(fields.sFriendlyName, m_sFriendlyName);
-            Assign(fields.sJpegIconUrl, m_sJpegIconUrl);
-            Assign(fields.sPngIconUrl, m_sPngIconUrl);
-            Assign(fields.sIp, m_sIp);
-            Assign(fields.sJpegIconPath, m_sJpegIconPath);
-            Assign(fields.sPngIconPath, m_sPngIconPath);
-            Assign(fields.sBaseUrl, m_sBaseUrl);
-            fields.supportedTypes = m_supportedTypes;
-        }
+        std::unique_lock lock(m_mutex);
+        SDeviceSnapshot fields{m_texts};
+        lock.unlock();
         fields.bManualAdded = IsManualAdded();
         fields.bOnline = IsOnline();
         fields.bTransferring = IsTransferring();
@@ -118,16 +113,9 @@ public:
     void SetFields(const SDeviceSnapshot& fields)
     {
         {
+            SDeviceTexts texts(fields);
             std::lock_guard lock(m_mutex);
-            Assign(m_sUuid, fields.sUuid);
-            Assign(m_sFriendlyName, fields.sFriendlyName);
-            Assign(m_sJpegIconUrl, fields.sJpegIconUrl);
-            Assign(m_sPngIconUrl, fields.sPngIconUrl);
-            Assign(m_sIp, fields.sIp);
-            Assign(m_sJpegIconPath, fields.sJpegIconPath);
-            Assign(m_sPngIconPath, fields.sPngIconPath);
-            Assign(m_sBaseUrl, fields.sBaseUrl);
-            m_supportedTypes = fields.supportedTypes;
+            m_texts = std::move(texts); // the old texts go with `texts`, see Assign
         }
         SetManualAdded(fields.bManualAdded);
         SetOnline(fields.bOnline);
@@ -135,15 +123,15 @@ public:
     }
 
 private:
-    QString Get(const QString& sField) const
+    QString Get(QString SDeviceTexts::*pField) const
     {
         std::lock_guard lock(m_mutex);
-        return sField;
+        return m_texts.*pField;
     }
-    void Set(QString& sField, const QString& sValue)
+    void Set(QString SDeviceTexts::*pField, const QString& sValue)
     {
         std::lock_guard lock(m_mutex);
-        Assign(sField, sValue);
+        Assign(m_texts.*pField, sValue);
     }
     // Copy and swap rather than QString's assignment: the texts are shared between threads by
     // reference count, and this keeps every count change in code the thread checker can see.
@@ -153,16 +141,8 @@ private:
         sField.swap(sCopy);
     }
 
-    mutable std::mutex m_mutex; // guards the texts and the extension list
-    QString m_sUuid;
-    QString m_sFriendlyName;
-    QString m_sJpegIconUrl;
-    QString m_sPngIconUrl;
-    QString m_sIp;
-    QString m_sJpegIconPath;
-    QString m_sPngIconPath;
-    QString m_sBaseUrl;
-    QStringList m_supportedTypes; // extensions without the dot, in the order the player gave them
+    mutable std::mutex m_mutex; // guards m_texts
+    SDeviceTexts m_texts;       // the extension list without dots, in the order the player gave it
     std::atomic<bool> m_bManualAdded{false};
     std::atomic<bool> m_bOnline{true};
     std::atomic<bool> m_bTransferring{false};

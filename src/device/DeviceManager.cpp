@@ -25,6 +25,7 @@ bool CDeviceManager::StartSearch(std::unique_ptr<IDeviceSearch> pSearch)
 void CDeviceManager::StopSearch()
 {
     m_bStopSearch.store(true);
+    m_searchStopEvent.Set();
     m_searchQueue.Close();
     std::lock_guard lock(m_searchMutex);
     if (m_searchThread.joinable())
@@ -45,15 +46,20 @@ SDeviceChange CDeviceManager::MakeChange(EDeviceChange eCode, const SDeviceSnaps
     return change;
 }
 
-bool CDeviceManager::AddDevice(std::unique_ptr<CDeviceInfo> pDevice)
+bool CDeviceManager::AddDevice(std::unique_ptr<CDeviceInfo> pDevice, bool bSelect)
 {
     if (!pDevice)
         return false;
     const SDeviceSnapshot fields = pDevice->Snapshot();
     {
         std::lock_guard lock(m_cs);
+        CDeviceInfo* pRecord = pDevice.get();
         if (m_pTable->Insert(fields.sUuid, pDevice) != S_OK)
             return false; // pDevice still holds the record and deletes it
+        // Selected before it is announced, so that a window seeing the new player finds it
+        // current; a running transfer keeps its device, as with SelectDevice.
+        if (bSelect && !(m_pCurDevice && m_pCurDevice->IsTransferring()))
+            m_pCurDevice = pRecord;
     }
     WriteLogF("DeviceManager: add %s to list", fields.sIp.toUtf8().constData());
     if (IDeviceManagerListener* pListener = Listener())

@@ -11,6 +11,7 @@
 
 #include "device/DeviceInfo.h"
 #include "foundation/ThreadSafeMap.h"
+#include "platform/Clock.h"
 #include "platform/WindowMessages.h"
 
 class CDeviceManager;
@@ -36,6 +37,16 @@ struct SDeviceChange
     QStringList supportedTypes;
 };
 
+// Why a manual add found no player at the address (wParam of WM_MANUAL_ADD_NO_DESCRIPTION), so
+// that the user learns what the player did.
+enum EManualAddProblem : int
+{
+    MANUAL_ADD_NO_ANSWER = 0,      // nothing answered at the address (also: the address is unusable)
+    MANUAL_ADD_HTTP_ERROR = 1,     // an HTTP error status instead of the description (lParam: status)
+    MANUAL_ADD_NOT_XML = 2,        // an answer that is not XML
+    MANUAL_ADD_NO_UDN = 3,         // a description without a UDN
+};
+
 // What the device manager reports to and asks of its owner (the common manager). Called on the
 // device search thread.
 class IDeviceManagerListener
@@ -50,7 +61,10 @@ public:
     virtual void NotifyManualAddFinished() = 0;
     // A manual add found no usable description at the typed address (WM_USER+32); no "finished"
     // report follows from the device manager.
-    virtual void NotifyManualAddNoDescription() {}
+    virtual void NotifyManualAddNoDescription(EManualAddProblem eProblem, long nHttpStatus)
+    {
+        (void)eProblem, (void)nHttpStatus;
+    }
     // A search pass is over (WM_USER+6 to the main window, which checks for its selected device).
     virtual void SearchFinishedOneTime() {}
     // The current device is being dropped as offline: the running transfer must learn that its
@@ -63,8 +77,8 @@ public:
 
 // The work of the device search thread: finder passes, manual adds and the offline check. The
 // device manager runs it on a thread of its own and feeds nothing else into the table. Run must
-// return soon after IsSearchStopping() turns true; the search queue is closed at that moment,
-// which sets its arrival event, so a wait on that event through the clock wakes at once.
+// return soon after IsSearchStopping() turns true; the search queue is closed and the search's
+// stop event set at that moment, so a wait on either through the clock wakes at once.
 class IDeviceSearch
 {
 public:
@@ -97,6 +111,8 @@ public:
     // Ends the search and joins its thread (also done by the destructor).
     void StopSearch();
     bool IsSearchStopping() const { return m_bStopSearch.load(); }
+    // Set when the search is to stop: the search's pauses wait on it.
+    CEvent& SearchStopEvent() { return m_searchStopEvent; }
     // The search thread's message queue: manual-add requests (WM_MANUAL_ADD_REQUEST) and finder
     // reports arrive here, so they are handled on that thread.
     CThreadMessageQueue& SearchQueue() { return m_searchQueue; }
@@ -104,7 +120,8 @@ public:
     // --- Table changes made by discovery (search thread) ---
     // Inserts a complete new record, logs "DeviceManager: add <ip> to list" and reports
     // DEVICE_ADDED. False (and the record is deleted) when the UDN is taken or the table closes.
-    bool AddDevice(std::unique_ptr<CDeviceInfo> pDevice);
+    // bSelect makes it the current device (unless a transfer runs) before it is reported.
+    bool AddDevice(std::unique_ptr<CDeviceInfo> pDevice, bool bSelect = false);
     // A known player answered again: it is online; a new address (compared without regard to
     // case; empty means "no address seen") and a new name (exact) are stored and reported, in
     // that order. False when the UDN is not in the table.
@@ -147,6 +164,7 @@ private:
 
     CThreadMessageQueue m_searchQueue;
     std::atomic<bool> m_bStopSearch{false};
+    CEvent m_searchStopEvent{true, false};
     std::mutex m_searchMutex; // guards the two members below
     std::unique_ptr<IDeviceSearch> m_pSearch;
     std::thread m_searchThread;

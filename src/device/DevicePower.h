@@ -35,6 +35,9 @@ public:
     virtual void OnDeviceWoken() = 0;
     // The transfer's stop flag: the wait after a wake request ends early once it is set.
     virtual bool IsTransferStopRequested() const = 0;
+    // The player was asked to wake up; the check now waits up to nSeconds for it (so that a
+    // user is told what the program waits for).
+    virtual void OnWakeWaitStarted(unsigned nSeconds) { (void)nSeconds; }
 };
 
 // One power check: copies of what the power thread needs, so that it never holds a device

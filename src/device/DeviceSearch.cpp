@@ -13,6 +13,7 @@
 #include "foundation/MessageIds.h"
 #include "foundation/Paths.h"
 #include "foundation/Settings.h"
+#include "platform/TextCodec.h"
 
 namespace {
 
@@ -23,11 +24,6 @@ const QString kDescriptionPath = QStringLiteral("/tolva.xml");
 QString DescriptionUrlFor(const QString& sIp)
 {
     return QStringLiteral("http://") + sIp + kDescriptionPort + kDescriptionPath;
-}
-
-QByteArray Utf8(const QString& s)
-{
-    return s.toUtf8();
 }
 
 // The wait of a pass's message loop for the next message. It is no pause of the program (a pass
@@ -48,7 +44,8 @@ bool IsDottedIPv4Address(const QString& sText)
     if (parts.size() != 4)
         return false;
     for (const QString& sPart : parts) {
-        if (sPart.isEmpty() || sPart.size() > 3)
+        // "010" would be octal to some readers and decimal to others: refused rather than guessed.
+        if (sPart.isEmpty() || sPart.size() > 3 || (sPart.size() > 1 && sPart[0] == QLatin1Char('0')))
             return false;
         for (const QChar c : sPart) {
             if (c < QLatin1Char('0') || c > QLatin1Char('9'))
@@ -83,7 +80,7 @@ void CDeviceSearch::Run(CDeviceManager& manager)
         GetDeviceUuid(DescriptionUrlFor(sLastIp), &sIgnored);
     }
     if (!m_pFinder)
-        m_pFinder = std::make_unique<CUPnPDeviceFinder>(SsdpSearchInterfaces());
+        m_pFinder = std::make_unique<CUPnPDeviceFinder>(SsdpInterfaceSource(SsdpSearchInterfaces));
     try {
         while (!IsStopping()) {
             WriteLog(" start search on  times");
@@ -101,7 +98,6 @@ void CDeviceSearch::Run(CDeviceManager& manager)
         WriteLog(" search func exception ");
     }
     m_pFinder->CancelAsyncFind();
-    m_deferred.clear();
 }
 
 bool CDeviceSearch::RunPassLoop()
@@ -112,11 +108,7 @@ bool CDeviceSearch::RunPassLoop()
         if (IsStopping())
             return false;
         CWindowMessage msg;
-        if (!m_deferred.empty()) {
-            msg = std::move(m_deferred.front());
-            m_deferred.pop_front();
-            Dispatch(msg);
-        } else if (queue.TryGet(msg)) {
+        if (queue.TryGet(msg)) {
             Dispatch(msg);
         } else {
             MessageWaitClock().WaitFor(queue.ArrivalEvent(), kMessageWaitMs);
@@ -132,7 +124,7 @@ void CDeviceSearch::Dispatch(CWindowMessage& msg)
         if (const SUPnPDevice* pDevice = msg.Payload<SUPnPDevice>())
             DeviceAdded(*pDevice);
         break;
-    case WM_FINDER_SEARCH_COMPLETE: SearchComplete(); break;
+    case WM_FINDER_SEARCH_COMPLETE: SearchComplete(msg.wParam != kPassSearchedNowhere); break;
     case WM_MANUAL_ADD_REQUEST:
         if (const QString* psIp = msg.Payload<QString>())
             DeviceAddedManual(*psIp);
@@ -145,24 +137,10 @@ void CDeviceSearch::Dispatch(CWindowMessage& msg)
 
 bool CDeviceSearch::Pause(std::int64_t nMs)
 {
-    CEvent& arrival = m_pManager->SearchQueue().ArrivalEvent();
-    const std::int64_t nDeadlineMs = Clock().NowMs() + nMs;
-    for (;;) {
-        if (IsStopping())
-            return false;
-        const std::int64_t nLeftMs = nDeadlineMs - Clock().NowMs();
-        if (nLeftMs <= 0)
-            return true;
-        if (Clock().WaitFor(arrival, nLeftMs))
-            DeferPendingMessages();
-    }
-}
-
-void CDeviceSearch::DeferPendingMessages()
-{
-    CWindowMessage msg;
-    while (m_pManager->SearchQueue().TryGet(msg))
-        m_deferred.push_back(std::move(msg));
+    // Only a stop ends the pause early; requests that arrive meanwhile wait in the queue for the
+    // next pass's message loop.
+    Clock().WaitFor(m_pManager->SearchStopEvent(), nMs);
+    return !IsStopping();
 }
 
 void CDeviceSearch::DeviceAdded(const SUPnPDevice& device)
@@ -173,7 +151,14 @@ void CDeviceSearch::DeviceAdded(const SUPnPDevice& device)
     const QString& sUuid = device.sUdn;
     if (sUuid.isEmpty()) {
         // The table is keyed by the UDN: a device without one could never be told apart.
-        WriteLogF("DeviceManager: device at %s has no UDN, ignored.", Utf8(device.sDocumentUrl).constData());
+        WriteLogF("DeviceManager: device at %s has no UDN, ignored.", ToUtf8(device.sDocumentUrl).constData());
+        return;
+    }
+    if (!m_pManager->FindDevice(sUuid) && m_pManager->Table().GetCount() >= kMaxSearchedPlayers) {
+        // Each new player costs requests, a folder and its pictures: a flood of forged answers
+        // must not make the program fetch and store without end.
+        WriteLogF("DeviceManager: %zu players are known already; %s is not taken.", kMaxSearchedPlayers,
+                  ToUtf8(sUuid).constData());
         return;
     }
     QString sName;
@@ -202,7 +187,7 @@ void CDeviceSearch::DeviceAdded(const SUPnPDevice& device)
     pRecord->SetBaseUrl(sBaseUrl);
     UpdateSupportedFileTypes(*pRecord);
     if (!bHasHost) {
-        WriteLogF("DeviceManager: device %s has no presentation address, ignored.", Utf8(sUuid).constData());
+        WriteLogF("DeviceManager: device %s has no presentation address, ignored.", ToUtf8(sUuid).constData());
         return;
     }
     pRecord->SetIp(sHost);
@@ -211,11 +196,17 @@ void CDeviceSearch::DeviceAdded(const SUPnPDevice& device)
     m_pManager->AddDevice(std::move(pRecord));
 }
 
-void CDeviceSearch::SearchComplete()
+void CDeviceSearch::SearchComplete(bool bSearched)
 {
     WriteLog(" search complete one time ");
-    UpdateConnectState();
-    WriteLog(" UpdateConnectState() finished ");
+    if (bSearched) {
+        UpdateConnectState();
+        WriteLog(" UpdateConnectState() finished ");
+    } else {
+        // No interface to search on (the network is down or changing its address): a pass that
+        // could not ask anybody is no sign that the players went away.
+        WriteLog("DeviceManager: the pass searched on no interface; every player is kept.");
+    }
     IDeviceManagerListener* pListener = m_pManager->Listener();
     if (pListener)
         pListener->SearchFinishedOneTime();
@@ -270,10 +261,13 @@ void CDeviceSearch::UpdateConnectState()
             continue;
         }
         // The next record moves up to index i.
-        if (m_pManager->RemoveOfflineDevice(sUuid))
+        if (m_pManager->RemoveOfflineDevice(sUuid)) {
             --nCount;
-        else
+            // A player the user never set up leaves nothing behind but its pictures.
+            RemoveUnusedDeviceFolder(sUuid);
+        } else {
             ++i;
+        }
     }
 }
 
@@ -285,21 +279,25 @@ void CDeviceSearch::DeviceAddedManual(const QString& sIp)
     if (!IsDottedIPv4Address(sIp)) {
         // The text becomes part of a URL: anything but an address could point the request
         // elsewhere. Reported like an address without a description.
-        WriteLogF("DeviceAddedManual: '%s' is not an IPv4 address, nothing added.", Utf8(sIp).constData());
-        pListener->NotifyManualAddNoDescription();
+        WriteLogF("DeviceAddedManual: '%s' is not an IPv4 address, nothing added.", ToUtf8(sIp).constData());
+        pListener->NotifyManualAddNoDescription(MANUAL_ADD_NO_ANSWER, 0);
         return;
     }
     const QString sUrl = DescriptionUrlFor(sIp);
-    QString sUuid;
-    if (!GetDeviceUuid(sUrl, &sUuid)) {
-        pListener->NotifyManualAddNoDescription();
+    const SDescriptionCheck check = CheckDeviceDescription(sUrl);
+    if (!check.bAnswered) {
+        pListener->NotifyManualAddNoDescription(MANUAL_ADD_NO_ANSWER, 0);
         return;
     }
+    const QString sUuid = check.sUuid;
     if (sUuid.isEmpty()) {
         // The table is keyed by the UDN; a record under the empty key could never be told apart
         // from another player without one, and would have no folder of its own.
-        WriteLogF("DeviceAddedManual: the description at %s has no UDN, nothing added.", Utf8(sUrl).constData());
-        pListener->NotifyManualAddNoDescription();
+        WriteLogF("DeviceAddedManual: the description at %s has no UDN, nothing added.", ToUtf8(sUrl).constData());
+        const EManualAddProblem eProblem = check.nHttpStatus >= 400 ? MANUAL_ADD_HTTP_ERROR
+                                           : !check.bParsed         ? MANUAL_ADD_NOT_XML
+                                                                    : MANUAL_ADD_NO_UDN;
+        pListener->NotifyManualAddNoDescription(eProblem, check.nHttpStatus);
         return;
     }
     if (const std::optional<SDeviceSnapshot> known = m_pManager->FindDevice(sUuid)) {
@@ -337,10 +335,7 @@ void CDeviceSearch::DeviceAddedManual(const QString& sIp)
     pRecord->SetIp(sHost);
     if (CreateDeviceFolder(sUuid))
         DownloadDeviceIcons(*pRecord);
-    if (!m_pManager->AddDevice(std::move(pRecord))) {
-        pListener->NotifyManualAddFinished();
-        return;
-    }
-    m_pManager->SelectDevice(sUuid);
+    // Selected, then announced: the window never sees the new player as not yet current.
+    m_pManager->AddDevice(std::move(pRecord), true);
     pListener->NotifyManualAddFinished();
 }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 
 #include <QString>
@@ -11,6 +11,10 @@
 #include "device/UPnPDevice.h"
 #include "device/UPnPDeviceFinder.h"
 #include "platform/WindowMessages.h"
+
+// The search takes no new player while the table holds this many (a home has a handful); a
+// manual add by the user still does.
+inline constexpr std::size_t kMaxSearchedPlayers = 64;
 
 // The pauses of the device search thread (milliseconds of Clock() time).
 struct SDeviceSearchTimes
@@ -28,14 +32,14 @@ struct SDeviceSearchTimes
 //
 // Everything runs on the one search thread, so it is the only thread that inserts into or erases
 // from the table; records are read without the table lock between those steps because nobody
-// else can delete them. Stopping (the device manager's StopSearch) closes the search queue, which
-// wakes every wait of this thread; a running pass is cancelled and its worker joined before Run
-// returns.
+// else can delete them. Stopping (the device manager's StopSearch) closes the search queue and
+// sets the search's stop event, which wake every wait of this thread; a running pass is cancelled
+// and its worker joined before Run returns.
 class CDeviceSearch final : public IDeviceSearch
 {
 public:
     // pFinder: the finder of the passes; null means the program's SSDP finder on the interfaces
-    // of SsdpSearchInterfaces(), created when the thread starts.
+    // SsdpSearchInterfaces() gives at each pass, created when the thread starts.
     explicit CDeviceSearch(std::unique_ptr<IDeviceFinder> pFinder = nullptr, SDeviceSearchTimes times = {});
     ~CDeviceSearch() override;
 
@@ -49,24 +53,23 @@ private:
     // Runs the message loop of one pass until SearchComplete ended it; false when stopping.
     bool RunPassLoop();
     void Dispatch(CWindowMessage& msg);
-    // Waits through the clock without taking messages: requests that arrive meanwhile are kept
-    // for the next pass's message loop. False when the search is stopping.
+    // Waits through the clock without taking messages: requests that arrive meanwhile stay in
+    // the queue for the next pass's message loop. False when the search is stopping.
     bool Pause(std::int64_t nMs);
-    void DeferPendingMessages();
 
     void DeviceAdded(const SUPnPDevice& device);
-    void SearchComplete();
+    // bSearched: the pass searched on at least one interface (else the offline check is skipped).
+    void SearchComplete(bool bSearched);
     void UpdateConnectState();
     void DeviceAddedManual(const QString& sIp);
 
     std::unique_ptr<IDeviceFinder> m_pFinder;
     SDeviceSearchTimes m_times;
     CDeviceManager* m_pManager = nullptr;
-    std::deque<CWindowMessage> m_deferred; // search thread only
     bool m_bPassEnded = false;             // search thread only
     std::atomic<int> m_nCompletedPasses{0};
 };
 
-// True for an IPv4 address in dotted decimal, four numbers 0..255 without leading signs or
-// spaces: what a manual add accepts as the address to read a description from.
+// True for an IPv4 address in dotted decimal, four numbers 0..255 without leading signs, zeros
+// or spaces: what a manual add accepts as the address to read a description from.
 bool IsDottedIPv4Address(const QString& sText);

@@ -14,11 +14,6 @@ namespace {
 constexpr int kFileTypeTries = 3;
 constexpr std::int64_t kWakeWaitStepMs = 1000;
 
-QByteArray Utf8(const QString& s)
-{
-    return s.toUtf8();
-}
-
 } // namespace
 
 void ExecuteRequest(QString& sContent, const QString& sUrl, const std::string& strBody)
@@ -29,14 +24,14 @@ void ExecuteRequest(QString& sContent, const QString& sUrl, const std::string& s
     // The whole answer is kept (the client bounds it); cutting it short could drop the closing
     // bracket of a long file-type list.
     sContent = FromLocaleCharset(QByteArray::fromStdString(strResponse));
-    WriteLogF("ExecuteRequest: sContent = %s.\n", Utf8(sContent).constData());
+    WriteLogF("ExecuteRequest: sContent = %s.\n", ToUtf8(sContent).constData());
 }
 
 void GetPowerStateFromBaseUrl(const QString& sBaseUrl, QString& sContent)
 {
     WriteLog("Enter GetPowerStateFromBaseUrl.");
     const QString sUrl = sBaseUrl + "/system";
-    WriteLogF("  strPostURL =   %s ", Utf8(sUrl).constData());
+    WriteLogF("  strPostURL =   %s ", ToUtf8(sUrl).constData());
     ExecuteRequest(sContent, sUrl, kPowerQueryBody);
 }
 
@@ -139,41 +134,51 @@ void UpdateSupportedFileTypes(CDeviceInfo& device)
     device.SetSupportedTypes(types);
 }
 
-void PowerCheckProc(const SPowerCheckRequest& request, CEvent& eShutdown)
+bool CheckPowerReady(const SPowerCheckRequest& request, CEvent& eShutdown)
 {
     IPowerCheckListener* pListener = request.pListener;
-    bool bReady = false;
     EStandbyDetail eDetail = STANDBY_OTHER;
     const EDevicePowerState eState = GetPowerState(request.sBaseUrl, &eDetail);
-    if (IsPowerReady(eState, eDetail)) {
-        bReady = true;
-    } else if (eState == POWER_STANDBY && eDetail == STANDBY_NETWORK_READY && request.bAllowWakeUp) {
-        SetPowerStateToDatabase(request.sBaseUrl);
-        WriteLog("Set device to database state ");
-        // The player needs time to start its database; a cancelled transfer does not wait for it.
-        const std::int64_t nDeadlineMs =
-            Clock().NowMs() + static_cast<std::int64_t>(GetPowerRebootWaitingTimeSecond()) * kWakeWaitStepMs;
-        bool bShutdown = false;
-        for (;;) {
-            const std::int64_t nLeftMs = nDeadlineMs - Clock().NowMs();
-            if (nLeftMs <= 0 || (pListener && pListener->IsTransferStopRequested()))
-                break;
-            // One second at a time, so a stop request ends the wait within a second.
-            if (Clock().WaitFor(eShutdown, std::min(nLeftMs, kWakeWaitStepMs))) {
-                bShutdown = true;
-                break;
-            }
-        }
-        if (pListener)
-            pListener->OnDeviceWoken();
-        if (!bShutdown) {
-            EStandbyDetail eNewDetail = STANDBY_OTHER;
-            const EDevicePowerState eNewState = GetPowerState(request.sBaseUrl, &eNewDetail);
-            bReady = IsPowerReady(eNewState, eNewDetail);
+    if (IsPowerReady(eState, eDetail))
+        return true;
+    if (eState != POWER_STANDBY || eDetail != STANDBY_NETWORK_READY || !request.bAllowWakeUp)
+        return false;
+    SetPowerStateToDatabase(request.sBaseUrl);
+    WriteLog("Set device to database state ");
+    // The player needs time to start its database; a cancelled transfer does not wait for it.
+    const DWORD dwWaitSeconds = GetPowerRebootWaitingTimeSecond();
+    if (pListener)
+        pListener->OnWakeWaitStarted(dwWaitSeconds);
+    const std::int64_t nDeadlineMs = Clock().NowMs() + static_cast<std::int64_t>(dwWaitSeconds) * kWakeWaitStepMs;
+    bool bShutdown = false;
+    for (;;) {
+        const std::int64_t nLeftMs = nDeadlineMs - Clock().NowMs();
+        if (nLeftMs <= 0 || (pListener && pListener->IsTransferStopRequested()))
+            break;
+        // One second at a time, so a stop request ends the wait within a second.
+        if (Clock().WaitFor(eShutdown, std::min(nLeftMs, kWakeWaitStepMs))) {
+            bShutdown = true;
+            break;
         }
     }
     if (pListener)
-        pListener->OnPowerStateResult(bReady);
+        pListener->OnDeviceWoken();
+    if (bShutdown)
+        return false;
+    EStandbyDetail eNewDetail = STANDBY_OTHER;
+    const EDevicePowerState eNewState = GetPowerState(request.sBaseUrl, &eNewDetail);
+    if (IsPowerReady(eNewState, eNewDetail))
+        return true;
+    WriteLogF("Power check: the player is not ready %u s after the wake request (state %u, standby detail %u).",
+              static_cast<unsigned>(dwWaitSeconds), static_cast<unsigned>(eNewState), static_cast<unsigned>(eNewDetail));
+    return false;
+}
+
+void PowerCheckProc(const SPowerCheckRequest& request, CEvent& eShutdown)
+{
+    const bool bReady = CheckPowerReady(request, eShutdown);
+    if (request.pListener)
+        request.pListener->OnPowerStateResult(bReady);
 }
 
 CDeviceWebApi::~CDeviceWebApi()
@@ -188,6 +193,18 @@ CDeviceWebApi::~CDeviceWebApi()
         if (pThread->thread.joinable())
             pThread->thread.join();
     }
+    for (SEndedThread& ended : m_ended)
+        ended.thread.join();
+}
+
+void CDeviceWebApi::JoinReturnedThreadsLocked()
+{
+    std::erase_if(m_ended, [](SEndedThread& ended) {
+        if (!ended.pReturned->load())
+            return false;
+        ended.thread.join(); // past its last statement: returns at once
+        return true;
+    });
 }
 
 bool CDeviceWebApi::StartPowerCheck(const SPowerCheckRequest& request)
@@ -197,22 +214,47 @@ bool CDeviceWebApi::StartPowerCheck(const SPowerCheckRequest& request)
     std::lock_guard lock(m_mutex);
     if (m_bShuttingDown)
         return false;
+    JoinReturnedThreadsLocked();
     std::unique_ptr<SPowerThread>& pThread = m_threads[request.sUuid];
     if (!pThread) {
         pThread = std::make_unique<SPowerThread>();
-    } else {
-        if (pThread->bRunning)
-            return false;
-        // The previous thread has cleared its flag under this lock and only returns now.
-        if (pThread->thread.joinable())
-            pThread->thread.join();
+    } else if (pThread->bRunning) {
+        // The running check reports for this request as well. One that may not wake the player
+        // cannot answer for a transfer that may: it asks once more with waking allowed before
+        // it reports, if the player was not ready.
+        if (request.bAllowWakeUp && !pThread->bAllowWakeUp)
+            pThread->bWakeAsked = true;
+        return false;
+    } else if (pThread->thread.joinable()) {
+        // The previous check has reported but may still be inside its report: this very call
+        // may come from the report's handler (a recheck after "not ready"). It is joined once
+        // it has returned, never waited for here.
+        m_ended.push_back({std::move(pThread->thread), pThread->pReturned});
     }
     pThread->bRunning = true;
+    pThread->bAllowWakeUp = request.bAllowWakeUp;
+    pThread->bWakeAsked = false;
+    pThread->pReturned = std::make_shared<std::atomic<bool>>(false);
     SPowerThread* pEntry = pThread.get();
-    pThread->thread = std::thread([this, request, pEntry] {
-        PowerCheckProc(request, m_eShutdown);
-        std::lock_guard threadLock(m_mutex);
-        pEntry->bRunning = false;
+    pThread->thread = std::thread([this, request, pEntry, pReturned = pThread->pReturned] {
+        SPowerCheckRequest current = request;
+        bool bReady = false;
+        for (;;) {
+            bReady = CheckPowerReady(current, m_eShutdown);
+            std::lock_guard threadLock(m_mutex);
+            if (pEntry->bWakeAsked && !bReady && !m_bShuttingDown) {
+                pEntry->bWakeAsked = false;
+                pEntry->bAllowWakeUp = true;
+                current.bAllowWakeUp = true;
+                continue;
+            }
+            // Ended before the report: a check started from the report's handler is a new one.
+            pEntry->bRunning = false;
+            break;
+        }
+        if (current.pListener)
+            current.pListener->OnPowerStateResult(bReady);
+        pReturned->store(true);
     });
     return true;
 }

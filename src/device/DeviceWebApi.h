@@ -1,10 +1,12 @@
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <QString>
 #include <QStringList>
@@ -59,6 +61,8 @@ void UpdateSupportedFileTypes(CDeviceInfo& device);
 // request.pListener. A set eShutdown ends the wait at once and skips the second question (the
 // program is ending; the verdict is then "not ready").
 void PowerCheckProc(const SPowerCheckRequest& request, CEvent& eShutdown);
+// The same check without the report: true when the player is ready.
+bool CheckPowerReady(const SPowerCheckRequest& request, CEvent& eShutdown);
 
 // The program's IDevicePower: power threads (at most one per device) and the direct queries.
 class CDeviceWebApi : public IDevicePower
@@ -71,6 +75,10 @@ public:
     CDeviceWebApi(const CDeviceWebApi&) = delete;
     CDeviceWebApi& operator=(const CDeviceWebApi&) = delete;
 
+    // A check counts as running until it reports: one asked for meanwhile is served by its
+    // report (with a second question, waking allowed, when only the new request allows the
+    // wake-up and the player was not ready). A check asked for from the report's handler, or
+    // later, is a new one.
     bool StartPowerCheck(const SPowerCheckRequest& request) override;
     EDevicePowerState GetPowerState(const QString& sBaseUrl, EStandbyDetail* peDetail) override;
     void SetPowerStateToDatabase(const QString& sBaseUrl) override;
@@ -79,14 +87,31 @@ public:
     bool IsPowerCheckRunning(const QString& sUuid) const;
 
 private:
+    // Guarded by m_mutex, apart from the thread object (only StartPowerCheck and the destructor
+    // touch it) and the returned flag.
     struct SPowerThread
     {
         std::thread thread;
-        bool bRunning = false; // guarded by m_mutex; cleared by the thread after its report
+        // The check has not reported yet; cleared just before the report.
+        bool bRunning = false;
+        // The running check may wake the player.
+        bool bAllowWakeUp = false;
+        // A request that allows the wake-up joined a check that does not.
+        bool bWakeAsked = false;
+        // Set as the thread's last step.
+        std::shared_ptr<std::atomic<bool>> pReturned;
     };
+    // A thread that reported and was replaced by a newer check of its device.
+    struct SEndedThread
+    {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> pReturned;
+    };
+    void JoinReturnedThreadsLocked();
 
-    mutable std::mutex m_mutex; // guards the two members below
+    mutable std::mutex m_mutex; // guards the members below
     std::map<QString, std::unique_ptr<SPowerThread>> m_threads;
+    std::vector<SEndedThread> m_ended;
     bool m_bShuttingDown = false;
     CEvent m_eShutdown{true, false};
 };

@@ -35,11 +35,6 @@ std::int64_t SteadyMs()
         .count();
 }
 
-QByteArray Utf8(const QString& s)
-{
-    return s.toUtf8();
-}
-
 // The names of the three calls and their log texts.
 struct SLogTexts
 {
@@ -67,7 +62,9 @@ struct SHttpCall
     std::string received; // collected here, handed over on success only
     QString sDest;
     int fd = -1;
-    // Stall detection.
+    // Stall detection, and the end of the whole request.
+    std::int64_t nDeadlineMs = 0;
+    bool bPastDeadline = false;
     std::int64_t nLastActivityMs = 0;
     curl_off_t nLastDl = 0;
     curl_off_t nLastUl = 0;
@@ -204,8 +201,13 @@ int ProgressCallback(void* pUser, curl_off_t, curl_off_t nDlNow, curl_off_t, cur
         call.nLastUl = nUlNow;
         Touch(call);
     }
-    if (SteadyMs() - call.nLastActivityMs > g_nTimeLimitMs.load()) {
+    const std::int64_t nNowMs = SteadyMs();
+    if (nNowMs - call.nLastActivityMs > g_nTimeLimitMs.load()) {
         call.bStalled = true;
+        return 1;
+    }
+    if (nNowMs > call.nDeadlineMs) {
+        call.bPastDeadline = true;
         return 1;
     }
     return 0;
@@ -216,7 +218,8 @@ class CHttpRequest
 {
 public:
     CHttpRequest(const char* pszName, const QString& sSource, const QString& sVerb, std::string body)
-        : m_pszName(pszName), m_body(std::move(body))
+        : m_pszName(pszName), m_body(std::move(body)),
+          m_nDeadlineMs(SteadyMs() + static_cast<std::int64_t>(g_nTimeLimitMs.load()) * kHttpTotalLimitFactor)
     {
         InitCurlOnce();
         SUrlParts parts;
@@ -229,8 +232,8 @@ public:
         if (sHost.contains(':') && !sHost.startsWith('['))
             sHost = "[" + sHost + "]";
         // Always plain HTTP to the URL's host and port.
-        m_url = Utf8("http://" + sHost + ":" + QString::number(parts.nPort) + parts.sPath);
-        m_verb = Utf8(sVerb);
+        m_url = ToUtf8("http://" + sHost + ":" + QString::number(parts.nPort) + parts.sPath);
+        m_verb = ToUtf8(sVerb);
         // No header of ours: drop the library's defaults that HTTP does not need.
         for (const char* pszHeader : {"Accept:", "Content-Type:", "Expect:", "Proxy-Connection:"})
             m_pHeaders = curl_slist_append(m_pHeaders, pszHeader);
@@ -281,8 +284,13 @@ public:
         call.nBodySize = static_cast<std::int64_t>(m_body.size());
         call.pResponse = pResponse;
         call.sDest = sDest;
+        call.nDeadlineMs = m_nDeadlineMs;
         if (!m_hCurl)
             return CURLE_FAILED_INIT;
+        if (SteadyMs() >= m_nDeadlineMs) {
+            call.bPastDeadline = true;
+            return CURLE_OPERATION_TIMEDOUT;
+        }
         Touch(call);
         curl_easy_setopt(m_hCurl, CURLOPT_DEBUGDATA, &call);
         curl_easy_setopt(m_hCurl, CURLOPT_HEADERDATA, &call);
@@ -294,6 +302,7 @@ public:
 private:
     const char* m_pszName;
     std::string m_body;
+    std::int64_t m_nDeadlineMs; // steady clock: the whole request ends here
     QByteArray m_url;
     QByteArray m_verb;
     CURL* m_hCurl = nullptr;
@@ -316,7 +325,7 @@ void CloseDestination(SHttpCall& call, bool bKeep)
 
 // The request sequence shared by the three calls.
 int RunRequest(const char* pszName, const char* pszSendFailed, const QString& sSource, const QString& sVerb,
-               std::string body, std::string* pResponse, const QString& sDest)
+               std::string body, std::string* pResponse, const QString& sDest, long* pnStatus = nullptr)
 {
     CHttpRequest request(pszName, sSource, sVerb, std::move(body));
     SHttpCall call;
@@ -338,7 +347,9 @@ int RunRequest(const char* pszName, const char* pszSendFailed, const QString& sS
         }
     }
     if (rc != CURLE_OK || !call.bHeadersDone) {
-        const char* pszWhy = call.bStalled ? "no data within the time limit" : curl_easy_strerror(rc);
+        const char* pszWhy = call.bStalled        ? "no data within the time limit"
+                             : call.bPastDeadline ? "the request took longer than its total time limit"
+                                                  : curl_easy_strerror(rc);
         if (call.bTooLarge)
             WriteLogF("%s: the response exceeds %lld bytes and is dropped.\n", pszName,
                       static_cast<long long>(kMaxHttpResponseBytes));
@@ -356,6 +367,8 @@ int RunRequest(const char* pszName, const char* pszSendFailed, const QString& sS
     }
     if (pResponse)
         pResponse->append(call.received);
+    if (pnStatus)
+        curl_easy_getinfo(request.Handle(), CURLINFO_RESPONSE_CODE, pnStatus);
     return 0;
 }
 
@@ -369,22 +382,22 @@ QString EnvironmentValue(const char* pszLower, const char* pszUpper)
 
 } // namespace
 
-int GetHttpData(const QString& sSource, std::string& strResponse)
+int GetHttpData(const QString& sSource, std::string& strResponse, long* pnStatus)
 {
     WriteLog("Enter GetHttpData.\n");
-    WriteLogF("GetHttpData: Param sSource is %s, strMethod is %s.\n", Utf8(sSource).constData(), "Get");
+    WriteLogF("GetHttpData: Param sSource is %s, strMethod is %s.\n", ToUtf8(sSource).constData(), "Get");
     // The body is the URL text in the locale's character set, one byte per character of the URL.
     const QByteArray urlBytes = ToLocaleCharset(sSource).left(sSource.size());
     return RunRequest("GetHttpData", ".\n GetHttpData: WinHttpSendRequest is send failed.\n", sSource, "Get",
-                      urlBytes.toStdString(), &strResponse, QString());
+                      urlBytes.toStdString(), &strResponse, QString(), pnStatus);
 }
 
 int GetHttpDataByPostData(std::string strPostData, const QString& sSource, const QString& strMethod,
                           std::string& strResponse)
 {
     WriteLog("Enter GetHttpDataByPostData.\n");
-    WriteLogF("GetHttpDataByPostData: Param sSource is %s, strMethod is %s .\n", Utf8(sSource).constData(),
-              Utf8(strMethod).constData());
+    WriteLogF("GetHttpDataByPostData: Param sSource is %s, strMethod is %s .\n", ToUtf8(sSource).constData(),
+              ToUtf8(strMethod).constData());
     return RunRequest("GetHttpDataByPostData", "GetHttpDataByPostData: WinHttpSendRequest is send failed.\n", sSource,
                       strMethod, std::move(strPostData), &strResponse, QString());
 }
@@ -392,8 +405,8 @@ int GetHttpDataByPostData(std::string strPostData, const QString& sSource, const
 int GetIconDataByHttp(const QString& sSource, const QString& sDest)
 {
     WriteLog("Enter GetIconDataByHttp.\n");
-    WriteLogF("GetIconDataByHttp: Param sSource is %s, strMethod is %s, sDest is %s.\n", Utf8(sSource).constData(),
-              "Get", Utf8(sDest).constData());
+    WriteLogF("GetIconDataByHttp: Param sSource is %s, strMethod is %s, sDest is %s.\n", ToUtf8(sSource).constData(),
+              "Get", ToUtf8(sDest).constData());
     if (sDest.isEmpty()) {
         WriteLog("GetIconDataByHttp: no destination file.\n");
         return 1;
@@ -421,8 +434,8 @@ DWORD DealWithProxy(const QString& sSource, int flagToProxy, CURL* hRequest)
             return 1;
         if (!hRequest)
             return kErrorInvalidHandle;
-        const QByteArray proxy = Utf8(config.sProxy);
-        const QByteArray bypass = Utf8(config.sBypass);
+        const QByteArray proxy = ToUtf8(config.sProxy);
+        const QByteArray bypass = ToUtf8(config.sBypass);
         CURLcode rc = curl_easy_setopt(hRequest, CURLOPT_PROXY, proxy.constData());
         if (rc == CURLE_OK)
             rc = curl_easy_setopt(hRequest, CURLOPT_NOPROXY, bypass.isEmpty() ? nullptr : bypass.constData());

@@ -25,12 +25,18 @@ inline constexpr std::int64_t kMaxHttpResponseBytes = 1048576;
 inline constexpr int kHttpFileBlockBytes = 10240;
 // Default limit for name resolution plus connect, for sending, and for every wait for data.
 inline constexpr int kHttpTimeLimitMs = 10000;
+// A whole request (its proxy attempts included) ends after this many of those limits, however
+// steadily the answer trickles in: a player sending a byte now and then would otherwise hold the
+// calling thread, and the program's shutdown, for as long as it likes. A description or web API
+// answer on the local network takes well under a second.
+inline constexpr int kHttpTotalLimitFactor = 3;
 inline constexpr const char* kHttpUserAgent = "WinHttp.WinHttpRequest.5.1";
 
 // Sends "Get" with the URL text as body, straight to the host (no proxy on the first try), and
 // appends the answer to strResponse. Each block of the answer contributes its bytes up to its
-// first zero byte, so the result is text. On failure strResponse is left as it was.
-int GetHttpData(const QString& sSource, std::string& strResponse);
+// first zero byte, so the result is text. On failure strResponse is left as it was. pnStatus,
+// when given, gets the answer's HTTP status on success (for telling the user what a player did).
+int GetHttpData(const QString& sSource, std::string& strResponse, long* pnStatus = nullptr);
 // Sends strPostData byte for byte with the verb strMethod and appends the answer (zero-byte rule
 // as above). On failure strResponse is left as it was.
 int GetHttpDataByPostData(std::string strPostData, const QString& sSource, const QString& strMethod,
@@ -63,7 +69,7 @@ SProxyConfig CurrentUserProxyConfig();
 // of GetIconDataByHttp.
 int DoCopy(const QString& sUrl, const QString& sFile);
 
-// Changes the 10-second limits for the whole process; tests use it to see a stalled answer
-// fail without waiting ten seconds. nMs <= 0 restores the default.
+// Changes the 10-second limits (and with them the total limit) for the whole process; tests use
+// it to see a stalled answer fail without waiting ten seconds. nMs <= 0 restores the default.
 void SetHttpTimeLimitMs(int nMs);
 int HttpTimeLimitMs();

@@ -123,7 +123,11 @@ std::string BuildSsdpSearch(const std::string& sSearchTarget, int nMxSeconds)
 }
 
 CSsdpFinder::CSsdpFinder(std::vector<std::string> interfaceAddresses, SSsdpSearchOptions options)
-    : m_interfaceAddresses(std::move(interfaceAddresses)), m_options(std::move(options))
+    : CSsdpFinder([addresses = std::move(interfaceAddresses)] { return addresses; }, std::move(options))
+{}
+
+CSsdpFinder::CSsdpFinder(SsdpInterfaceSource interfaces, SSsdpSearchOptions options)
+    : m_interfaces(std::move(interfaces)), m_options(std::move(options))
 {
     m_nWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (m_nWakeFd < 0)
@@ -164,8 +168,17 @@ bool CSsdpFinder::RunPass(const AnswerHandler& onAnswer)
         int fd;
         std::string sAddress;
     };
+    // Asked for every pass: the addresses of a moment ago may be gone (DHCP) or not yet there.
+    const std::vector<std::string> interfaces = m_interfaces ? m_interfaces() : std::vector<std::string>();
+    if (interfaces != m_lastInterfaces) {
+        std::string sList;
+        for (const std::string& sAddress : interfaces)
+            sList += (sList.empty() ? "" : ", ") + sAddress;
+        WriteLogF("SsdpFinder: searching on %s.\n", sList.empty() ? "no interface" : sList.c_str());
+        m_lastInterfaces = interfaces;
+    }
     std::vector<SSocket> sockets;
-    for (const std::string& sAddress : m_interfaceAddresses) {
+    for (const std::string& sAddress : interfaces) {
         const int fd = OpenSearchSocket(sAddress);
         if (fd >= 0)
             sockets.push_back({fd, sAddress});
@@ -180,12 +193,12 @@ bool CSsdpFinder::RunPass(const AnswerHandler& onAnswer)
     group.sin_family = AF_INET;
     group.sin_port = htons(kSsdpPort);
     inet_pton(AF_INET, kSsdpGroupAddress, &group.sin_addr);
-    for (int nRound = 0; nRound < std::max(1, m_options.nSendCount); ++nRound) {
+    auto sendSearch = [&] {
         for (const SSocket& s : sockets) {
             if (sendto(s.fd, sSearch.data(), sSearch.size(), 0, reinterpret_cast<sockaddr*>(&group), sizeof group) < 0)
                 WriteLogF("SsdpFinder: M-SEARCH on %s failed: %s.\n", s.sAddress.c_str(), std::strerror(errno));
         }
-    }
+    };
 
     std::vector<pollfd> fds;
     for (const SSocket& s : sockets)
@@ -196,15 +209,30 @@ bool CSsdpFinder::RunPass(const AnswerHandler& onAnswer)
     // The pass is a wait for datagrams from the network, measured in real time: the answers
     // arrive in real time whatever clock the rest of the program runs on.
     using SteadyClock = std::chrono::steady_clock;
-    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(0, m_options.nPassMs));
+    const auto passStart = SteadyClock::now();
+    const auto deadline = passStart + std::chrono::milliseconds(std::max(0, m_options.nPassMs));
+    const int nSends = std::max(1, m_options.nSendCount);
+    int nSent = 0;
     std::set<std::string> seen;
     int nIgnoredLogged = 0;
+    bool bFullLogged = false;
     std::vector<char> buffer(kMaxSsdpPacketBytes + 1);
     while (!m_bCancelled) {
-        const auto nLeft = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+        const auto now = SteadyClock::now();
+        const auto nextSend = passStart + std::chrono::milliseconds(std::max(0, m_options.nSendSpacingMs) * nSent);
+        if (nSent < nSends && now >= nextSend) {
+            sendSearch();
+            ++nSent;
+            continue;
+        }
+        const auto nLeft = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
         if (nLeft <= 0)
             break;
-        const int nReady = poll(fds.data(), fds.size(), static_cast<int>(std::min<long long>(nLeft, 1000)));
+        long long nWaitMs = std::min<long long>(nLeft, 1000);
+        if (nSent < nSends)
+            nWaitMs = std::min<long long>(
+                nWaitMs, std::chrono::duration_cast<std::chrono::milliseconds>(nextSend - now).count() + 1);
+        const int nReady = poll(fds.data(), fds.size(), static_cast<int>(std::max<long long>(nWaitMs, 0)));
         if (nReady < 0 && errno != EINTR) {
             WriteLogF("SsdpFinder: poll failed: %s.\n", std::strerror(errno));
             break;
@@ -236,11 +264,28 @@ bool CSsdpFinder::RunPass(const AnswerHandler& onAnswer)
                     }
                     continue;
                 }
-                if (seen.count(answer.sUdn) != 0 || seen.size() >= m_options.nMaxDevices)
+                if (seen.count(answer.sUdn) != 0)
                     continue;
-                seen.insert(answer.sUdn);
+                if (seen.size() >= m_options.nMaxDevices) {
+                    if (!bFullLogged)
+                        WriteLogF("SsdpFinder: more than %zu devices answered; the others are ignored this pass.\n",
+                                  m_options.nMaxDevices);
+                    bFullLogged = true;
+                    continue;
+                }
                 char szFrom[INET_ADDRSTRLEN] = {};
                 inet_ntop(AF_INET, &from.sin_addr, szFrom, sizeof szFrom);
+                if (HttpUrlHost(answer.sLocation) != szFrom) {
+                    // Only the sender's own description is read: an answer may not send the
+                    // program to another machine.
+                    if (nIgnoredLogged < 8) {
+                        ++nIgnoredLogged;
+                        WriteLogF("SsdpFinder: an answer from %s points elsewhere (%s), ignored.\n", szFrom,
+                                  answer.sLocation.c_str());
+                    }
+                    continue;
+                }
+                seen.insert(answer.sUdn);
                 answer.sSender = szFrom;
                 if (onAnswer)
                     onAnswer(answer);
@@ -255,29 +300,40 @@ bool CSsdpFinder::RunPass(const AnswerHandler& onAnswer)
 std::vector<std::string> SsdpSearchInterfaces()
 {
     std::vector<std::string> result;
-    if (qEnvironmentVariableIsSet("TOLVA_SSDP_INTERFACES")) {
+    const bool bListed = qEnvironmentVariableIsSet("TOLVA_SSDP_INTERFACES");
+    std::vector<std::string> listed;
+    if (bListed) {
         const QStringList parts = qEnvironmentVariable("TOLVA_SSDP_INTERFACES").split(',', Qt::SkipEmptyParts);
-        for (const QString& sPart : parts) {
-            const std::string s = sPart.trimmed().toStdString();
-            in_addr addr{};
-            if (inet_pton(AF_INET, s.c_str(), &addr) == 1)
-                result.push_back(s);
-        }
-        return result;
+        for (const QString& sPart : parts)
+            listed.push_back(sPart.trimmed().toStdString());
     }
     ifaddrs* pList = nullptr;
     if (getifaddrs(&pList) != 0)
         return result;
     for (ifaddrs* p = pList; p != nullptr; p = p->ifa_next) {
-        if (p->ifa_addr == nullptr || p->ifa_addr->sa_family != AF_INET)
-            continue;
-        if ((p->ifa_flags & IFF_UP) == 0 || (p->ifa_flags & IFF_LOOPBACK) != 0 || (p->ifa_flags & IFF_MULTICAST) == 0)
+        if (p->ifa_addr == nullptr || p->ifa_addr->sa_family != AF_INET || (p->ifa_flags & IFF_UP) == 0)
             continue;
         char sz[INET_ADDRSTRLEN] = {};
         inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(p->ifa_addr)->sin_addr, sz, sizeof sz);
+        if (bListed) {
+            if (std::find(listed.begin(), listed.end(), sz) == listed.end())
+                continue;
+        } else if ((p->ifa_flags & IFF_LOOPBACK) != 0 || (p->ifa_flags & IFF_MULTICAST) == 0) {
+            continue;
+        }
         if (std::find(result.begin(), result.end(), sz) == result.end())
             result.emplace_back(sz);
     }
     freeifaddrs(pList);
     return result;
+}
+
+std::string HttpUrlHost(const std::string& sUrl)
+{
+    if (!StartsWithNoCase(sUrl, "http://"))
+        return {};
+    const std::string sAuthority = sUrl.substr(7, sUrl.find_first_of("/?#", 7) - 7);
+    if (sAuthority.find('@') != std::string::npos)
+        return {};
+    return sAuthority.substr(0, sAuthority.find(':'));
 }

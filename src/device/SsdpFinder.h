@@ -43,22 +43,34 @@ struct SSsdpSearchOptions
     // an answer sent at the last moment and its way through the network still count.
     int nMxSeconds = 2;
     int nPassMs = 3000;
-    // UDP may drop a datagram; each interface gets the search this many times at the start.
-    int nSendCount = 2;
-    // A pass reports at most this many devices, so a flood of forged answers stays bounded.
-    std::size_t nMaxDevices = 1024;
+    // UDP may drop a datagram; each interface gets the search this many times, the copies this
+    // far apart: a burst loss on a wireless network takes back-to-back copies together, and a
+    // player missed by one pass is dropped from the list.
+    int nSendCount = 3;
+    int nSendSpacingMs = 400;
+    // A pass reports at most this many devices, so a flood of forged answers can make the
+    // program fetch only so many descriptions (a home has a handful of players).
+    std::size_t nMaxDevices = 64;
 };
 
-// One SSDP search pass over the given IPv4 interface addresses: sends M-SEARCH to the SSDP
-// group from a socket bound to each address (so it leaves through that interface only),
+// Where a pass searches: the IPv4 interface addresses, asked anew for every pass, so that an
+// address that came or changed (DHCP, a network that came up after the program) counts from the
+// next pass on.
+using SsdpInterfaceSource = std::function<std::vector<std::string>()>;
+
+// One SSDP search pass over the IPv4 interface addresses of the moment: sends M-SEARCH to the
+// SSDP group from a socket bound to each address (so it leaves through that interface only),
 // collects the unicast answers until the pass length has passed, and reports every device once
-// (by UDN) in the order the answers arrived. The finder speaks SSDP only; reading descriptions
-// is the caller's business.
+// (by UDN) in the order the answers arrived. An answer whose LOCATION names another host than
+// the one that sent it is dropped: nobody may point the program at a third machine. The finder
+// speaks SSDP only; reading descriptions is the caller's business.
 class CSsdpFinder
 {
 public:
     using AnswerHandler = std::function<void(const SSsdpAnswer&)>;
 
+    explicit CSsdpFinder(SsdpInterfaceSource interfaces, SSsdpSearchOptions options = {});
+    // A fixed list of addresses (tests and benchmarks).
     explicit CSsdpFinder(std::vector<std::string> interfaceAddresses, SSsdpSearchOptions options = {});
     ~CSsdpFinder();
     CSsdpFinder(const CSsdpFinder&) = delete;
@@ -66,8 +78,9 @@ public:
 
     // Blocks the calling thread for one pass (the network wait is a poll with the pass length
     // as its time-out, so answers are taken the moment they arrive) and calls onAnswer on this
-    // thread for each new device. Returns false when no socket could be opened on any of the
-    // interfaces (nothing was sent); the reason is in the log.
+    // thread for each new device; onAnswer must return soon (no description fetch in it), so
+    // that answers from other players are read while they come. Returns false when no socket
+    // could be opened on any of the interfaces (nothing was sent); the reason is in the log.
     bool RunPass(const AnswerHandler& onAnswer);
 
     // Any thread: ends a running pass at once, and makes passes return at once until Rearm().
@@ -78,13 +91,19 @@ public:
     const SSsdpSearchOptions& Options() const { return m_options; }
 
 private:
-    std::vector<std::string> m_interfaceAddresses;
+    SsdpInterfaceSource m_interfaces;
+    std::vector<std::string> m_lastInterfaces; // of the previous pass, for the log of changes
     SSsdpSearchOptions m_options;
     std::atomic<bool> m_bCancelled{false};
     int m_nWakeFd = -1; // eventfd that Cancel() signals to end the poll
 };
 
 // The IPv4 addresses of every interface that is up, can multicast and is not a loopback, from
-// getifaddrs; or, when the environment variable TOLVA_SSDP_INTERFACES is set, the addresses it
-// lists (comma-separated), which lets a run inside a private network search on loopback.
+// getifaddrs; or, when the environment variable TOLVA_SSDP_INTERFACES is set, those of the
+// addresses it lists (comma-separated) that an interface that is up holds at the moment, which
+// lets a run inside a private network search on loopback.
 std::vector<std::string> SsdpSearchInterfaces();
+
+// The host of an "http://host[:port]/..." URL, empty when it has none or carries user
+// information (which would make the host ambiguous).
+std::string HttpUrlHost(const std::string& sUrl);

@@ -42,4 +42,5 @@ enum EMessageId : unsigned
     WM_FORWARD_TO_OFFLINE_DIALOG = WM_USER + 37,  // sent
     WM_OFFLINE_DIALOG_NOTICE = WM_USER + 38,      // sent: handled by the offline dialog
     WM_OFFLINE_DIALOG_RESCAN = WM_USER + 39,      // sent
+    WM_POWER_WAKE_WAIT = WM_USER + 40,            // posted by the common manager: wParam = seconds waited at most
 };

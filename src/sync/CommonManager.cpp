@@ -187,13 +187,15 @@ void CCommonManager::OnPowerStateResult(bool bPowerOk)
 {
     if (m_bClosing.load())
         return;
+    // The check is over whatever its verdict: a flag left set would hold the device search and
+    // its offline check for good.
+    m_bCheckingPower.store(false);
     if (!bPowerOk) {
         TransferFinished(EC_POWER_NOT_READY);
         WriteLog("StartSync: The device's Power not OK!");
         return;
     }
     WriteLog("conmon manager: power cheking OK");
-    m_bCheckingPower.store(false);
 
     SDeviceSnapshot device;
     if (!CheckCurrentDevice(&device))
@@ -298,9 +300,15 @@ void CCommonManager::NotifyManualAddFinished()
     PostToMainWindow(CWindowMessage(WM_MANUAL_ADD_FINISHED));
 }
 
-void CCommonManager::NotifyManualAddNoDescription()
+void CCommonManager::NotifyManualAddNoDescription(EManualAddProblem eProblem, long nHttpStatus)
 {
-    PostToMainWindow(CWindowMessage(WM_MANUAL_ADD_NO_DESCRIPTION));
+    PostToMainWindow(CWindowMessage(WM_MANUAL_ADD_NO_DESCRIPTION, static_cast<std::uintptr_t>(eProblem),
+                                    static_cast<std::intptr_t>(nHttpStatus)));
+}
+
+void CCommonManager::OnWakeWaitStarted(unsigned nSeconds)
+{
+    PostToMainWindow(CWindowMessage(WM_POWER_WAKE_WAIT, nSeconds));
 }
 
 void CCommonManager::SearchFinishedOneTime()

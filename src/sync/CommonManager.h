@@ -89,7 +89,7 @@ public:
     void UpdateDeviceRemoved(const QString& sUuid) override;
     void SelectDeviceManual(const QString& sUuid, const QString& sIp) override;
     void NotifyManualAddFinished() override;
-    void NotifyManualAddNoDescription() override;
+    void NotifyManualAddNoDescription(EManualAddProblem eProblem, long nHttpStatus) override;
     void SearchFinishedOneTime() override;
     void OnCurrentDeviceRemoved() override;
 
@@ -106,6 +106,7 @@ public:
 private:
     // IPowerCheckListener / ITransferOwner
     void OnDeviceWoken() override { m_bDeviceWoken.store(true); }
+    void OnWakeWaitStarted(unsigned nSeconds) override;
     bool IsTransferStopRequested() const override { return m_transferManager.IsStopRequested(); }
     void SetSomeFilesFailed() override { m_bSomeFilesFailed.store(true); }
 

@@ -60,7 +60,14 @@ struct SPlayerState
     int nHttpRequests = 0;
     QString sRequestLogPath; // each request appended as one JSON line
 
+    QString sLocationHost; // when set, SSDP sends searchers to this host for the description
     QString DescriptionUrl() const { return QString("http://%1:%2/tolva.xml").arg(sAddress).arg(nPort); }
+    // The LOCATION of SSDP answers and announcements.
+    QString SsdpLocation() const
+    {
+        return sLocationHost.isEmpty() ? DescriptionUrl()
+                                       : QString("http://%1:%2/tolva.xml").arg(sLocationHost).arg(nPort);
+    }
     QString BaseUrl() const { return QString("http://%1:%2/api").arg(sAddress).arg(nPort); }
 };
 

@@ -11,13 +11,17 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <QMap>
 #include <QRandomGenerator>
-
-#include "device/SsdpFinder.h"
-#include "device/SsdpMessage.h"
 
 namespace {
 
+// The player's own SSDP constants and parser: as the independent peer of the program's tests it
+// shares no code with the program's finder, so a fault there cannot hide on both sides.
+constexpr char kSsdpGroupAddress[] = "239.255.255.250";
+constexpr quint16 kSsdpPort = 1900;
+constexpr char kTesselServiceType[] = "urn:schemas-brenvik-com:service:TesselWebAPI:1";
+constexpr qsizetype kMaxDatagramBytes = 8192;
 constexpr char kDeviceType[] = "urn:schemas-brenvik-com:device:TesselPlayer:1";
 constexpr char kServer[] = "Linux/6 UPnP/1.0 TolvaReferencePlayer/1.0";
 
@@ -38,6 +42,29 @@ unsigned InterfaceIndexFor(const in_addr& addr)
     if (nIndex == 0 && (ntohl(addr.s_addr) >> 24) == 127)
         nIndex = if_nametoindex("lo");
     return nIndex;
+}
+
+// A search request: "M-SEARCH * HTTP/1.1", then "name: value" lines up to an empty line (CR LF
+// or LF line ends). Header names in lower case, values without the blanks around them; lines
+// without a colon are skipped. False for anything else.
+bool ParseSearchRequest(const QByteArray& datagram, QMap<QByteArray, QByteArray>* pHeaders)
+{
+    QList<QByteArray> lines = datagram.split('\n');
+    for (QByteArray& line : lines) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+    }
+    if (lines.isEmpty() || lines.front() != "M-SEARCH * HTTP/1.1")
+        return false;
+    for (qsizetype i = 1; i < lines.size() && !lines[i].isEmpty(); ++i) {
+        const qsizetype nColon = lines[i].indexOf(':');
+        if (nColon <= 0)
+            continue;
+        const QByteArray name = lines[i].left(nColon).trimmed().toLower();
+        if (!pHeaders->contains(name))
+            pHeaders->insert(name, lines[i].mid(nColon + 1).trimmed());
+    }
+    return true;
 }
 
 QByteArray HttpDate()
@@ -152,7 +179,7 @@ QList<QPair<QByteArray, QByteArray>> CSsdpResponder::Targets() const
 
 void CSsdpResponder::OnDatagram()
 {
-    char buffer[kMaxSsdpPacketBytes + 1];
+    char buffer[kMaxDatagramBytes + 1];
     for (int nRead = 0; nRead < 64; ++nRead) {
         sockaddr_in from{};
         socklen_t nFromLen = sizeof from;
@@ -160,23 +187,20 @@ void CSsdpResponder::OnDatagram()
             recvfrom(m_nListenFd, buffer, sizeof buffer, MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &nFromLen);
         if (n < 0)
             return;
-        if (!m_state.bSsdpOn || static_cast<std::size_t>(n) > kMaxSsdpPacketBytes)
+        if (!m_state.bSsdpOn || n > kMaxDatagramBytes)
             continue;
-        SSsdpMessage msg;
-        if (!ParseSsdpMessage(buffer, static_cast<std::size_t>(n), msg) || msg.sStartLine != "M-SEARCH * HTTP/1.1")
+        QMap<QByteArray, QByteArray> headers;
+        if (!ParseSearchRequest(QByteArray(buffer, static_cast<qsizetype>(n)), &headers))
             continue;
-        const std::string* pMan = msg.Header("man");
-        const std::string* pSt = msg.Header("st");
-        if (pMan == nullptr || *pMan != "\"ssdp:discover\"" || pSt == nullptr)
+        if (headers.value("man") != "\"ssdp:discover\"" || !headers.contains("st"))
             continue;
-        const std::string* pMx = msg.Header("mx");
         bool bOk = false;
-        int nMx = pMx ? QByteArray::fromStdString(*pMx).toInt(&bOk) : 0;
+        int nMx = headers.value("mx").toInt(&bOk);
         if (!bOk || nMx < 0)
             nMx = 0;
         char szFrom[INET_ADDRSTRLEN] = {};
         inet_ntop(AF_INET, &from.sin_addr, szFrom, sizeof szFrom);
-        Answer(QByteArray::fromStdString(*pSt), std::min(nMx, 5), szFrom, ntohs(from.sin_port));
+        Answer(headers.value("st"), std::min(nMx, 5), szFrom, ntohs(from.sin_port));
     }
 }
 
@@ -190,7 +214,7 @@ void CSsdpResponder::Answer(const QByteArray& searchTarget, int nMxSeconds, cons
         text += "CACHE-CONTROL: max-age=1800\r\n";
         text += "DATE: " + HttpDate() + "\r\n";
         text += "EXT:\r\n";
-        text += "LOCATION: " + m_state.DescriptionUrl().toUtf8() + "\r\n";
+        text += "LOCATION: " + m_state.SsdpLocation().toUtf8() + "\r\n";
         text += "SERVER: " + QByteArray(kServer) + "\r\n";
         text += "ST: " + target + "\r\n";
         text += "USN: " + usn + "\r\n\r\n";
@@ -231,7 +255,7 @@ void CSsdpResponder::SendAlive()
         QByteArray text = "NOTIFY * HTTP/1.1\r\n";
         text += "HOST: 239.255.255.250:1900\r\n";
         text += "CACHE-CONTROL: max-age=1800\r\n";
-        text += "LOCATION: " + m_state.DescriptionUrl().toUtf8() + "\r\n";
+        text += "LOCATION: " + m_state.SsdpLocation().toUtf8() + "\r\n";
         text += "NT: " + target + "\r\n";
         text += "NTS: ssdp:alive\r\n";
         text += "SERVER: " + QByteArray(kServer) + "\r\n";

@@ -309,6 +309,7 @@ int main(int argc, char** argv)
     const QCommandLineOption offline("offline", "Start without answering (SSDP and HTTP off).");
     const QCommandLineOption noSsdp("no-ssdp", "Start without answering SSDP (HTTP only).");
     const QCommandLineOption mxSpread("mx-spread", "Spread SSDP answers over the searcher's MX.");
+    const QCommandLineOption locationHost("location-host", "Send searchers to this host for the description.", "ip");
     const QCommandLineOption notifyInterval("notify-interval-ms", "Interval of NOTIFY alive (0: only on changes).",
                                             "ms", "900000");
     const QCommandLineOption slow("slow", "Delay of every HTTP answer.", "ms", "0");
@@ -335,7 +336,7 @@ int main(int argc, char** argv)
           &wakeIgnore,  &fileTypes,   &offline,      &noSsdp,        &mxSpread,    &notifyInterval,
           &slow,        &httpStatus,  &malformedXml, &malformedJson, &description, &descriptionFile,
           &internalDir, &externalDir, &tmpfs,        &samba,         &sambaPort,   &requestLog,
-          &control})
+          &control,     &locationHost})
         parser.addOption(*pOption);
     parser.process(app);
 
@@ -365,6 +366,7 @@ int main(int argc, char** argv)
     state.bSsdpOn = !parser.isSet(offline) && !parser.isSet(noSsdp);
     state.bHttpOn = !parser.isSet(offline);
     state.bMxSpread = parser.isSet(mxSpread);
+    state.sLocationHost = parser.value(locationHost);
     state.nNotifyIntervalMs = parser.value(notifyInterval).toInt();
     state.nSlowMs = parser.value(slow).toInt();
     state.nHttpStatus = parser.value(httpStatus).toInt();

@@ -7,13 +7,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -84,9 +87,13 @@ class CRecordingEvents final : public IDeviceEventReceiver
 public:
     void UpdateDeviceInfo(const SDeviceChange& change) override
     {
+        if (m_onChange)
+            m_onChange(change);
         std::lock_guard lock(m_mutex);
         m_changes.push_back(change);
     }
+    // Runs inside each report, on the search thread (set before the search starts).
+    void SetOnChange(std::function<void(const SDeviceChange&)> fn) { m_onChange = std::move(fn); }
     void SelectDeviceManual(const QString& sUuid, const QString& sIp) override
     {
         std::lock_guard lock(m_mutex);
@@ -112,6 +119,7 @@ private:
     std::mutex m_mutex;
     std::vector<SDeviceChange> m_changes;
     std::vector<std::pair<QString, QString>> m_selections;
+    std::function<void(const SDeviceChange&)> m_onChange;
 };
 
 // Players answer at once (no spreading over MX), so a short pass on loopback sees them all.
@@ -358,6 +366,15 @@ TEST_F(DeviceSearchTest, ManualAddByAddress)
     WriteTestFile(sNoUdn, "<?xml version=\"1.0\"?><root xmlns=\"urn:schemas-upnp-org:device-1-0\"><device>"
                           "<friendlyName>{name}</friendlyName><UDN></UDN></device></root>");
     StartPlayer("127.0.0.4", {"--no-ssdp", "--description-file", sNoUdn.toStdString()});
+    // A window that learns of the added player finds it current already.
+    std::atomic<int> nAddedAsCurrent{0};
+    events.SetOnChange([&](const SDeviceChange& change) {
+        if (change.eCode != DEVICE_ADDED || change.sUuid != Udn(hidden))
+            return;
+        const std::optional<SDeviceSnapshot> current = pCm->DeviceManager().CurrentDevice();
+        if (current && current->sUuid == change.sUuid)
+            ++nAddedAsCurrent;
+    });
     StartSearch();
     ASSERT_TRUE(WaitForPasses(1));
     ASSERT_EQ(TableSize(), 1u);
@@ -378,6 +395,7 @@ TEST_F(DeviceSearchTest, ManualAddByAddress)
     ASSERT_TRUE(Devices().CurrentDevice());
     EXPECT_EQ(Devices().CurrentDevice()->sUuid, Udn(hidden));
     EXPECT_EQ(events.Changes(Udn(hidden), DEVICE_ADDED).size(), 1u);
+    EXPECT_EQ(nAddedAsCurrent.load(), 1) << "selected before it was announced";
 
     // A player the search found: selected, no second record.
     pCm->addDeviceManual("127.0.0.2");
@@ -390,7 +408,7 @@ TEST_F(DeviceSearchTest, ManualAddByAddress)
 
     // Nothing at the address, a description without a UDN, and text that is no address: only
     // WM_USER+32, nothing added.
-    for (const char* pszAddress : {"127.0.0.9", "127.0.0.4", "127.0.0.2:80/x#"}) {
+    for (const char* pszAddress : {"127.0.0.9", "127.0.0.4", "127.0.0.2:80/x#", "127.000.0.003"}) {
         const int nBefore = window.Count(WM_MANUAL_ADD_NO_DESCRIPTION);
         pCm->addDeviceManual(pszAddress);
         ASSERT_TRUE(AdvanceUntil([&] { return window.Count(WM_MANUAL_ADD_NO_DESCRIPTION) > nBefore; })) << pszAddress;
@@ -426,4 +444,133 @@ TEST_F(DeviceSearchTest, StoppingEndsARunningPassAtOnce)
     pCm.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     EXPECT_EQ(Passes(), 0);
+}
+
+TEST(DottedAddress, FourDecimalOctetsWithoutLeadingZeros)
+{
+    for (const char* psz : {"192.168.1.8", "0.0.0.0", "255.255.255.255", "10.0.100.1"})
+        EXPECT_TRUE(IsDottedIPv4Address(psz)) << psz;
+    // Leading zeros read as octal by some resolvers: 192.168.001.010 would be 192.168.1.8.
+    for (const char* psz : {"192.168.001.010", "01.2.3.4", "1.2.3.00", "256.1.1.1", "1.2.3", "1.2.3.4.5", "1.2.3.-4",
+                            " 1.2.3.4", "1.2.3.4 ", "1..3.4", "0x7f.0.0.1", "1.2.3.4/24", ""})
+        EXPECT_FALSE(IsDottedIPv4Address(psz)) << psz;
+}
+
+namespace {
+
+// Runs a command of the test's private namespace (ip address and link changes); true on success.
+bool RunIp(const std::string& sCommand)
+{
+    return std::system((sCommand + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+} // namespace
+
+// The program's own finder, which searches on the interfaces of the moment: a network that came
+// up after the program (a start at logon) and an address that changed (DHCP) count from the next
+// pass on, and passes that could search nowhere drop nobody. A veth pair of the private
+// namespace stands in for the network adapter; the player sits on it too.
+TEST_F(DeviceSearchTest, InterfacesAreReadForEachPass)
+{
+    qunsetenv("TOLVA_SSDP_INTERFACES");
+    // The PC's end of the pair (tolva-net0) and the player's end (tolva-net1), which the search
+    // leaves alone (it takes multicast interfaces only); the search comes to the player from an
+    // address of this namespace, which the player's end must accept.
+    ASSERT_TRUE(RunIp("ip link add tolva-net0 type veth peer name tolva-net1 && ip link set tolva-net1 multicast off up && "
+                      "ip link set tolva-net0 up && ip addr add 198.18.0.2/32 dev tolva-net1 && "
+                      "sysctl -qw net.ipv4.conf.tolva-net1.accept_local=1 net.ipv4.conf.tolva-net1.rp_filter=0"));
+    CReferencePlayer& player = StartPlayer("198.18.0.2");
+    pCm = std::make_unique<CCommonManager>();
+    pCm->Initialize(&window, &events);
+    // The program's finder (what a null finder gives), with the tests' short pass.
+    ASSERT_TRUE(pCm->StartDeviceSearch(
+        std::make_unique<CUPnPDeviceFinder>(SsdpInterfaceSource(SsdpSearchInterfaces), TestPass())));
+    ASSERT_TRUE(WaitForPasses(1));
+    EXPECT_EQ(TableSize(), 0u);
+    EXPECT_TRUE(home.ReadLog().contains("SsdpFinder: no interface to search on."));
+
+    // The network comes up.
+    ASSERT_TRUE(RunIp("ip addr add 198.18.0.1/32 dev tolva-net0"));
+    ASSERT_TRUE(AdvanceUntil([&] { return TableSize() == 1; }));
+    EXPECT_TRUE(Devices().FindDevice(Udn(player)));
+
+    // The PC's address goes and another one comes: passes meanwhile keep the player.
+    ASSERT_TRUE(RunIp("ip addr del 198.18.0.1/32 dev tolva-net0"));
+    const int nNowhere = LogCount("DeviceManager: the pass searched on no interface; every player is kept.");
+    int nPasses = Passes();
+    ASSERT_TRUE(WaitForPasses(nPasses + 2));
+    EXPECT_EQ(TableSize(), 1u);
+    EXPECT_TRUE(window.Removed().empty());
+    EXPECT_GE(LogCount("DeviceManager: the pass searched on no interface; every player is kept."), nNowhere + 1);
+    ASSERT_TRUE(RunIp("ip addr add 198.18.0.3/32 dev tolva-net0"));
+    nPasses = Passes();
+    ASSERT_TRUE(WaitForPasses(nPasses + 3));
+    EXPECT_EQ(TableSize(), 1u);
+    EXPECT_TRUE(window.Removed().empty());
+    EXPECT_TRUE(home.ReadLog().contains("SsdpFinder: searching on 198.18.0.3."));
+    EXPECT_TRUE(Devices().FindDevice(Udn(player)));
+    pCm.reset();
+    RunIp("ip link del tolva-net0");
+}
+
+namespace {
+
+// A finder that reports the devices it is given, every pass, all with one description URL.
+class CScriptedFinder final : public IDeviceFinder
+{
+public:
+    void SetDevices(std::vector<SUPnPDevice> devices)
+    {
+        std::lock_guard lock(m_mutex);
+        m_devices = std::move(devices);
+    }
+    bool StartAsyncFind(CThreadMessageQueue& queue) override
+    {
+        std::lock_guard lock(m_mutex);
+        for (const SUPnPDevice& device : m_devices)
+            queue.Post(CWindowMessage::WithPayload(WM_FINDER_DEVICE_ADDED, device));
+        queue.Post(CWindowMessage(WM_FINDER_SEARCH_COMPLETE));
+        return true;
+    }
+    void CancelAsyncFind() override {}
+
+private:
+    std::mutex m_mutex;
+    std::vector<SUPnPDevice> m_devices;
+};
+
+} // namespace
+
+// A flood of answers (forged UDNs, one real description) makes the search take only so many
+// players; the folders and pictures of players it dropped and the user never set up go with them.
+TEST_F(DeviceSearchTest, FloodOfPlayersIsBoundedAndLeavesNoFolders)
+{
+    StartPlayer("127.0.0.2");
+    auto pFinder = std::make_unique<CScriptedFinder>();
+    CScriptedFinder& finder = *pFinder;
+    std::vector<SUPnPDevice> flood;
+    for (std::size_t i = 0; i < kMaxSearchedPlayers + 6; ++i) {
+        SUPnPDevice device;
+        device.sUdn = QString("uuid:forged-%1").arg(i, 3, 10, QChar('0'));
+        device.sDocumentUrl = "http://127.0.0.2:60100/tolva.xml";
+        device.sPresentationUrl = "http://127.0.0.2:60100/";
+        device.sJpegIconUrl = "http://127.0.0.2:60100/icons/player-48.jpg";
+        flood.push_back(device);
+    }
+    finder.SetDevices(flood);
+    pCm = std::make_unique<CCommonManager>();
+    pCm->Initialize(&window, &events);
+    ASSERT_TRUE(pCm->StartDeviceSearch(std::move(pFinder)));
+    ASSERT_TRUE(WaitForPasses(1));
+    EXPECT_EQ(TableSize(), kMaxSearchedPlayers);
+    EXPECT_TRUE(QFileInfo::exists(DeviceFolder("uuid:forged-000") + "player-48.jpg"));
+    // One of them was set up by the user: its folder stays when it goes.
+    ASSERT_TRUE(SaveListFile("uuid:forged-001", kCapabilityListName, {"mp3|1"}));
+
+    finder.SetDevices({});
+    ASSERT_TRUE(WaitForPasses(2));
+    EXPECT_EQ(TableSize(), 0u);
+    EXPECT_FALSE(QFileInfo::exists(DeviceFolder("uuid:forged-000")));
+    EXPECT_TRUE(QFileInfo::exists(DeviceFolder("uuid:forged-001") + "player-48.jpg"));
+    EXPECT_EQ(QDir(AppDataFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1);
 }

@@ -308,3 +308,70 @@ TEST_F(EndToEnd, AddByAddressNotReadyPlayerAndNobodyAtTheAddress)
     EXPECT_EQ(HistoryLinesFor(sLarge, "OK"), 0);
     EXPECT_FALSE(History().join('\n').contains(sLarge));
 }
+
+namespace {
+
+// Players that answer badly, without shares: what `tolva` tells the user (and the log) about what
+// the player did.
+class PlayerAnswers : public EndToEnd
+{
+protected:
+    void SetUp() override { home.EnableLog(); }
+    void TearDown() override {}
+
+    CReferencePlayer& Start(const std::string& sAddress, std::vector<std::string> args)
+    {
+        m_players.push_back(std::make_unique<CReferencePlayer>(sAddress, std::move(args)));
+        EXPECT_TRUE(m_players.back()->Start()) << m_players.back()->LastError();
+        return *m_players.back();
+    }
+
+    std::vector<std::unique_ptr<CReferencePlayer>> m_players;
+};
+
+} // namespace
+
+TEST_F(PlayerAnswers, AddAndPowerSayWhatThePlayerAnswered)
+{
+    Start("127.0.0.3", {"--no-ssdp", "--http-status", "500"});
+    Start("127.0.0.4", {"--no-ssdp", "--malformed-xml"});
+    SRun run = Tolva({"add", "127.0.0.3"});
+    EXPECT_EQ(run.nExit, 6) << Describe(run);
+    EXPECT_TRUE(run.sErr.contains("The player at 127.0.0.3 answered with HTTP status 500 instead of its description."))
+        << Describe(run);
+    EXPECT_TRUE(home.ReadLog().contains("answered with HTTP status 500"));
+    run = Tolva({"add", "127.0.0.4"});
+    EXPECT_EQ(run.nExit, 6) << Describe(run);
+    EXPECT_TRUE(run.sErr.contains("The player at 127.0.0.4 answered, but its description is not valid XML."))
+        << Describe(run);
+
+    // A player whose web API answers are cut off: its power state is unreadable, not missing.
+    CReferencePlayer& broken = Start("127.0.0.5", {"--no-ssdp"});
+    ASSERT_EQ(Tolva({"add", "127.0.0.5"}).nExit, 0);
+    ASSERT_TRUE(broken.Do("malformed-json on"));
+    run = Tolva({"power"});
+    EXPECT_EQ(run.nExit, 0) << Describe(run);
+    EXPECT_TRUE(run.sOut.contains("unknown (the player's answer could not be read)")) << Describe(run);
+}
+
+TEST_F(PlayerAnswers, OverlongUuidAndAWakeThatDoesNotTakeAreNamed)
+{
+    Start("127.0.0.6", {"--no-ssdp", "--udn", "uuid:" + std::string(5000, 'x')});
+    SRun run = Tolva({"add", "127.0.0.6"});
+    EXPECT_EQ(run.nExit, 1) << Describe(run);
+    EXPECT_TRUE(run.sErr.contains("The player's UUID is 5005 characters long")) << Describe(run);
+
+    // The player takes the wake request and stays asleep: the user sees what is waited for.
+    Start("127.0.0.7", {"--no-ssdp", "--power", "networkReady", "--wake-ignore"});
+    ASSERT_EQ(Tolva({"add", "127.0.0.7"}).nExit, 0);
+    WriteTestFile(Music("a.mp3"), Bytes(100, 8));
+    ASSERT_EQ(Tolva({"folders", "add", home.Path("Music Library")}).nExit, 0);
+    ASSERT_EQ(Tolva({"types", "tick", "mp3"}).nExit, 0);
+    WriteSettingDword(kSettingDevicePowerFrequency, 0);
+    WriteSettingDword(kSettingPowerRebootWaitingTimeSecond, 1);
+    run = Tolva({"transfer"});
+    EXPECT_EQ(run.nExit, 21) << Describe(run);
+    EXPECT_TRUE(run.sOut.contains("The player was asked to wake up; waiting up to 1 s for it to get ready ..."))
+        << Describe(run);
+    EXPECT_TRUE(home.ReadLog().contains("is not ready 1 s after the wake request"));
+}

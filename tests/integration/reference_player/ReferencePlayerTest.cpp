@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -30,6 +31,7 @@
 #include "device/UPnPDeviceFinder.h"
 #include "support/ReferencePlayer.h"
 #include "support/TestHome.h"
+#include "support/TinyHttpServer.h"
 
 namespace {
 
@@ -477,6 +479,163 @@ TEST_F(ReferencePlayerTest, FinderIgnoresHostileAnswers)
     close(fd);
     ASSERT_EQ(answers.size(), 1u);
     EXPECT_EQ(answers[0].sUdn, player.Udn());
+}
+
+// The copies of a pass's search go out spread over the pass, not back to back, so that one burst
+// of loss on a wireless network does not take them all.
+TEST_F(ReferencePlayerTest, SearchCopiesAreSpreadOverThePass)
+{
+    const int fd = JoinSsdpGroupOnLoopback();
+    ASSERT_GE(fd, 0);
+    std::vector<std::chrono::steady_clock::time_point> arrivals;
+    std::thread listener([&] {
+        pollfd p{fd, POLLIN, 0};
+        while (poll(&p, 1, 1500) > 0) {
+            char buffer[kMaxSsdpPacketBytes];
+            const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+            SSsdpMessage msg;
+            if (n > 0 && ParseSsdpMessage(buffer, static_cast<std::size_t>(n), msg) &&
+                msg.sStartLine == "M-SEARCH * HTTP/1.1")
+                arrivals.push_back(std::chrono::steady_clock::now());
+        }
+    });
+    SSsdpSearchOptions options; // the program's copies and spacing
+    options.nPassMs = 1500;
+    SearchOnce(options);
+    listener.join();
+    close(fd);
+    ASSERT_GE(arrivals.size(), 2u);
+    for (std::size_t i = 1; i < arrivals.size(); ++i)
+        EXPECT_GE(arrivals[i] - arrivals[i - 1], std::chrono::milliseconds(300)) << "copy " << i;
+}
+
+// Whoever answers may only send the program to its own description: an answer that names
+// another host (here the real player's description, under a forged UDN) is dropped.
+TEST_F(ReferencePlayerTest, AnswerPointingAtAnotherHostIsIgnored)
+{
+    CReferencePlayer& player = StartPlayer("127.0.0.2");
+    StartPlayer("127.0.0.3", {"--location-host", "127.0.0.2", "--udn", "uuid:elsewhere"});
+    CUPnPDeviceFinder finder(std::vector<std::string>{"127.0.0.1"}, TestPass());
+    std::vector<std::string> udns;
+    EXPECT_TRUE(finder.RunPass([&](const SUPnPDevice& device) { udns.push_back(device.sUdn.toStdString()); }));
+    EXPECT_EQ(udns, std::vector<std::string>{player.Udn()});
+    EXPECT_EQ(HttpUrlHost("http://127.0.0.2:60100/tolva.xml"), "127.0.0.2");
+    EXPECT_EQ(HttpUrlHost("http://127.0.0.2/x"), "127.0.0.2");
+    EXPECT_EQ(HttpUrlHost("HTTP://127.0.0.2"), "127.0.0.2");
+    EXPECT_EQ(HttpUrlHost("http://127.0.0.3@127.0.0.2/x"), "");
+    EXPECT_EQ(HttpUrlHost("https://127.0.0.2/x"), "");
+}
+
+namespace {
+
+// A UDP socket bound to one address, for answers that must come from a given host.
+int BoundSocket(const char* pszAddress)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, pszAddress, &local.sin_addr);
+    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::string AnswerFor(const std::string& sHost, quint16 nPort, const std::string& sUdn)
+{
+    return "HTTP/1.1 200 OK\r\nLOCATION: http://" + sHost + ":" + std::to_string(nPort) + "/d.xml\r\nST: " +
+           kTesselServiceType + "\r\nUSN: " + sUdn + "::" + kTesselServiceType + "\r\n\r\n";
+}
+
+} // namespace
+
+// A description that comes slowly keeps neither the answers arriving on another interface
+// meanwhile from being read, nor their descriptions from being fetched within the pass.
+TEST_F(ReferencePlayerTest, SlowDescriptionDoesNotHideAnswersOnOtherInterfaces)
+{
+    auto description = [](const char* pszUdn) {
+        return QByteArray("<?xml version=\"1.0\"?><root xmlns=\"urn:schemas-upnp-org:device-1-0\"><device><UDN>") +
+               pszUdn + "</UDN></device></root>";
+    };
+    CTinyHttpServer slow(
+        [&](const CTinyHttpServer::SRequest&, CTinyHttpServer::CConnection& c) {
+            if (c.WaitMs(1200))
+                c.Send(CTinyHttpServer::Response(200, description("uuid:slow")));
+        },
+        "127.0.0.2");
+    CTinyHttpServer quick(
+        [&](const CTinyHttpServer::SRequest&, CTinyHttpServer::CConnection& c) {
+            c.Send(CTinyHttpServer::Response(200, description("uuid:quick")));
+        },
+        "127.0.0.3");
+    const int fd = JoinSsdpGroupOnLoopback();
+    const int slowFd = BoundSocket("127.0.0.2");
+    const int quickFd = BoundSocket("127.0.0.3");
+    ASSERT_TRUE(fd >= 0 && slowFd >= 0 && quickFd >= 0);
+    // The slow player answers the search of the first interface at once, the quick one the
+    // search of the second interface a moment later, while the slow description is fetched.
+    std::thread responder([&] {
+        std::map<std::string, sockaddr_in> searchers;
+        pollfd p{fd, POLLIN, 0};
+        while (searchers.size() < 2 && poll(&p, 1, 2000) > 0) {
+            sockaddr_in from{};
+            socklen_t nLen = sizeof from;
+            char buffer[2048];
+            if (recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &nLen) <= 0)
+                return;
+            char sz[INET_ADDRSTRLEN] = {};
+            inet_ntop(AF_INET, &from.sin_addr, sz, sizeof sz);
+            searchers.emplace(sz, from);
+        }
+        if (searchers.count("127.0.0.1") == 0 || searchers.count("127.0.0.5") == 0)
+            return;
+        const std::string sSlow = AnswerFor("127.0.0.2", slow.Port(), "uuid:slow");
+        sendto(slowFd, sSlow.data(), sSlow.size(), 0, reinterpret_cast<sockaddr*>(&searchers["127.0.0.1"]),
+               sizeof(sockaddr_in));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const std::string sQuick = AnswerFor("127.0.0.3", quick.Port(), "uuid:quick");
+        sendto(quickFd, sQuick.data(), sQuick.size(), 0, reinterpret_cast<sockaddr*>(&searchers["127.0.0.5"]),
+               sizeof(sockaddr_in));
+    });
+    SSsdpSearchOptions options = TestPass();
+    options.nPassMs = 900;
+    CUPnPDeviceFinder finder(std::vector<std::string>{"127.0.0.1", "127.0.0.5"}, options);
+    std::vector<std::string> udns;
+    EXPECT_TRUE(finder.RunPass([&](const SUPnPDevice& device) { udns.push_back(device.sUdn.toStdString()); }));
+    responder.join();
+    for (const int n : {fd, slowFd, quickFd})
+        close(n);
+    std::sort(udns.begin(), udns.end());
+    EXPECT_EQ(udns, (std::vector<std::string>{"uuid:quick", "uuid:slow"}));
+}
+
+// The player reads searches with a parser of its own, not the program's: a search with more
+// extension headers than the program accepts in an answer is still a search.
+TEST_F(ReferencePlayerTest, PlayerReadsSearchesWithItsOwnParser)
+{
+    CReferencePlayer& player = StartPlayer("127.0.0.2");
+    std::string search = "M-SEARCH * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\n";
+    for (int i = 0; i < 70; ++i)
+        search += "X-EXTRA-" + std::to_string(i) + ": " + std::to_string(i) + "\r\n";
+    search += "MAN: \"ssdp:discover\"\r\nMX: 1\r\nST: " + std::string(kTesselServiceType) + "\r\n\r\n";
+    SSsdpMessage unused;
+    ASSERT_FALSE(ParseSsdpMessage(search.data(), search.size(), unused)) << "more headers than the program takes";
+    const int fd = BoundSocket("127.0.0.1");
+    ASSERT_GE(fd, 0);
+    sockaddr_in group{};
+    group.sin_family = AF_INET;
+    group.sin_port = htons(kSsdpPort);
+    inet_pton(AF_INET, kSsdpGroupAddress, &group.sin_addr);
+    ASSERT_GT(sendto(fd, search.data(), search.size(), 0, reinterpret_cast<sockaddr*>(&group), sizeof group), 0);
+    pollfd p{fd, POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 2000), 1) << "no answer";
+    char buffer[2048];
+    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    close(fd);
+    SSsdpAnswer answer;
+    ASSERT_TRUE(n > 0 && ParseSsdpResponse(buffer, static_cast<std::size_t>(n), answer));
+    EXPECT_EQ(answer.sUdn, player.Udn());
 }
 
 TEST_F(ReferencePlayerTest, FinderWithoutUsableInterfaceSendsNothing)

@@ -8,6 +8,7 @@
 
 #include "device/DeviceDescription.h"
 #include "device/DeviceInfo.h"
+#include "device/UPnPDeviceFinder.h"
 #include "foundation/Paths.h"
 #include "support/TestHome.h"
 #include "support/TinyHttpServer.h"
@@ -185,6 +186,28 @@ TEST(DeviceDescriptionParse, EntityBombsStaySmallAndFast)
     const SDeviceDescription wide = ParseDeviceDescription(sWide);
     EXPECT_EQ(wide.sUuid, "");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+}
+
+// The device search and the manual add read a description with one reader: the same document
+// gives both the same UDN, whatever entities, CDATA or character set it uses, so a player is
+// never two records.
+TEST(DeviceDescriptionParse, SearchAndManualAddReadTheSameUdn)
+{
+    const char* const documents[] = {
+        "<?xml version=\"1.0\"?><!DOCTYPE root [<!ENTITY id \"4711\">]>"
+        "<root xmlns=\"urn:schemas-upnp-org:device-1-0\"><device><UDN>uuid:player-&id;</UDN>"
+        "<friendlyName>Den &amp; Hall</friendlyName></device></root>",
+        "<?xml version=\"1.0\"?><root xmlns=\"urn:schemas-upnp-org:device-1-0\"><device>"
+        "<UDN><![CDATA[uuid:player-]]>4711</UDN></device></root>",
+        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><root xmlns=\"urn:schemas-upnp-org:device-1-0\">"
+        "<device><UDN>uuid:k\xc3\xbcche</UDN></device></root>",
+    };
+    for (const char* pszDocument : documents) {
+        const std::string bytes(pszDocument);
+        SUPnPDevice device;
+        ASSERT_TRUE(ParseFoundDevice(bytes, "http://127.0.0.2:60100/tolva.xml", &device)) << pszDocument;
+        EXPECT_EQ(device.sUdn, ParseDeviceDescription(DescriptionText(bytes)).sUuid) << pszDocument;
+    }
 }
 
 TEST(DeviceDescriptionParse, BrokenDocumentsGiveNoValues)

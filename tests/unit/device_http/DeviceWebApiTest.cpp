@@ -1,6 +1,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -24,6 +25,9 @@ class CPowerPlayer
 public:
     CPowerPlayer()
         : m_server([this](const SRequest& request, CConnection& c) {
+              // A held player keeps its power answers back until it is let go.
+              while (m_bHold.load() && request.body.contains("getPowerStatus") && c.WaitMs(5)) {
+              }
               std::lock_guard lock(m_mutex);
               QByteArray answer;
               if (request.target == "/api/system" && request.body.contains("getPowerStatus"))
@@ -46,6 +50,7 @@ public:
         std::lock_guard lock(m_mutex);
         m_fileTypeAnswer = answer;
     }
+    void Hold(bool bHold) { m_bHold.store(bHold); }
     QString BaseUrl() const { return m_server.Url("/api"); }
     std::vector<SRequest> Requests() const { return m_server.Requests(); }
     int CountBodies(const char* pszMethod) const
@@ -57,6 +62,7 @@ public:
     }
 
 private:
+    std::atomic<bool> m_bHold{false};
     std::mutex m_mutex;
     QByteArray m_powerAnswer;
     QByteArray m_afterWakeAnswer;
@@ -74,10 +80,16 @@ class CRecordingListener : public IPowerCheckListener
 public:
     void OnPowerStateResult(bool bPowerOk) override
     {
-        std::lock_guard lock(m_mutex);
-        m_results.push_back(bPowerOk);
+        {
+            std::lock_guard lock(m_mutex);
+            m_results.push_back(bPowerOk);
+        }
+        // The report's handler runs on the power thread, before the waiters learn of it.
+        if (m_onResult)
+            m_onResult(bPowerOk);
         m_changed.notify_all();
     }
+    void SetOnResult(std::function<void(bool)> fn) { m_onResult = std::move(fn); }
     void OnDeviceWoken() override { m_bWoken = true; }
     bool IsTransferStopRequested() const override { return m_bStop.load(); }
 
@@ -100,6 +112,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<bool> m_results;
+    std::function<void(bool)> m_onResult;
 };
 
 class DeviceWebApiTest : public ::testing::Test
@@ -262,6 +275,47 @@ TEST_F(DeviceWebApiTest, WakeWaitTakesTheSetSecondsAndEndsEarlyOnStop)
     ASSERT_TRUE(m_listener.WaitForResults(2));
     EXPECT_EQ(m_listener.Results(), (std::vector<bool>{true, true}));
     EXPECT_EQ(m_player.CountBodies("getPowerStatus"), 4);
+}
+
+// The handler of a "not ready" report asks again at once, as the main window's retry and the
+// command line's do: the new check runs and reports, although the first thread has not yet
+// returned from its report.
+TEST_F(DeviceWebApiTest, CheckAskedForFromTheHandlerOfItsReportRuns)
+{
+    m_player.SetPowerAnswer(kNetworkReady);
+    CDeviceWebApi api;
+    std::atomic<int> nRestarts{0};
+    std::atomic<bool> bRestartStarted{false};
+    m_listener.SetOnResult([&](bool bReady) {
+        if (!bReady && nRestarts++ == 0)
+            bRestartStarted.store(api.StartPowerCheck(Request(false)));
+    });
+    ASSERT_TRUE(api.StartPowerCheck(Request(false)));
+    ASSERT_TRUE(m_listener.WaitForResults(2));
+    EXPECT_TRUE(bRestartStarted.load());
+    EXPECT_EQ(m_listener.Results(), (std::vector<bool>{false, false}));
+    EXPECT_EQ(m_player.CountBodies("getPowerStatus"), 2);
+}
+
+// A transfer's check that arrives while a recheck (which may not wake the player) runs is
+// answered by one report; the player is woken for it, not reported "not ready".
+TEST_F(DeviceWebApiTest, CheckThatMayWakeJoiningARecheckWakesThePlayer)
+{
+    WriteSettingDword(kSettingPowerRebootWaitingTimeSecond, 0);
+    m_player.SetPowerAnswer(kNetworkReady, kDatabaseReady);
+    m_player.Hold(true);
+    CDeviceWebApi api;
+    ASSERT_TRUE(api.StartPowerCheck(Request(false)));
+    for (int i = 0; i < 1000 && m_player.Requests().empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_FALSE(api.StartPowerCheck(Request(true))) << "served by the running check";
+    m_player.Hold(false);
+    ASSERT_TRUE(m_listener.WaitForResults(1));
+    for (int i = 0; i < 1000 && api.IsPowerCheckRunning("uuid:player-1"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(m_listener.Results(), (std::vector<bool>{true})) << "one report, after the wake-up";
+    EXPECT_EQ(m_player.CountBodies("setPowerStatus"), 1);
+    EXPECT_TRUE(m_listener.m_bWoken.load());
 }
 
 TEST_F(DeviceWebApiTest, ShutdownEndsAWakeWaitAtOnceAndReportsNotReady)

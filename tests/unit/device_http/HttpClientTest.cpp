@@ -337,4 +337,25 @@ TEST_F(HttpClientTest, StalledAnswersHitTheTimeLimit)
     EXPECT_EQ(HttpTimeLimitMs(), 10000);
 }
 
+// A byte now and then keeps every wait for data short, but the whole request still ends.
+TEST_F(HttpClientTest, TricklingAnswerEndsAtTheTotalLimit)
+{
+    SetHttpTimeLimitMs(300);
+    CTinyHttpServer server([](const SRequest&, CConnection& c) {
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: 200\r\n\r\n");
+        for (int i = 0; i < 200 && c.Send("x"); ++i) {
+            if (!c.WaitMs(50))
+                break;
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    std::string strResponse;
+    EXPECT_EQ(GetHttpData(server.Url("/slow"), strResponse), 1);
+    EXPECT_TRUE(strResponse.empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+    EXPECT_EQ(
+        LogLinesWith("GetHttpData: the response broke off (the request took longer than its total time limit).").size(),
+        1);
+}
+
 } // namespace

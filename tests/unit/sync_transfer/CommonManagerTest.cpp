@@ -304,3 +304,27 @@ TEST_F(CommonManagerTest, DestructionEndsARunInTheMiddleOfItsRetryPause)
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(nOpens.load(), 1) << "no further attempt after the stop";
 }
+
+// A check that ends "not ready" ends the check as much as a ready one: the flag that holds the
+// device search and its offline check is cleared on every way out.
+TEST_F(CommonManagerTest, NotReadyVerdictEndsThePowerCheck)
+{
+    AddPlayer();
+    WriteTestFile(home.Path("Music/a.mp3"), "a");
+    SetLists({home.Path("Music") + "/|1"}, {"mp3|1"});
+    pPower->SetAnswer(true, false);
+    pCm->StartSync();
+    EXPECT_EQ(window.WaitForOutcome(), EC_POWER_NOT_READY);
+    EXPECT_FALSE(pCm->IsCheckingPower());
+
+    // Also when the device went away while its power was checked.
+    pPower->SetAnswer(false, true);
+    pCm->StartSync();
+    ASSERT_TRUE(pPower->WaitForRequests(2));
+    pCm->ContentsManager().JoinScan();
+    EXPECT_TRUE(pCm->IsCheckingPower());
+    pCm->DeviceManager().ClearCurrentDevice();
+    pCm->OnPowerStateResult(true);
+    EXPECT_EQ(window.Outcomes().back(), EC_NO_DEVICE);
+    EXPECT_FALSE(pCm->IsCheckingPower());
+}
