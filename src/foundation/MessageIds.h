@@ -10,11 +10,11 @@ enum EMessageId : unsigned
     WM_SELECT_DEVICE_CARD = WM_USER + 2,          // sent: a device card was clicked (payload: UUID)
     WM_TRANSFER_FINISHED = WM_USER + 3,           // sent by the common manager: lParam = eErrorCode
     WM_SET_TRAY_ICON = WM_USER + 4,               // sent: (re)register the tray icon, lParam = icon id
-    WM_CHANGE_MODE = WM_USER + 5,                 // sent: new display mode
+    WM_CHANGE_MODE = WM_USER + 5,                 // sent: wParam new display mode, lParam the second value
     WM_DEVICE_NOT_FOUND = WM_USER + 6,            // posted by the device manager: selected device not found
     WM_ENABLE_NEXT = WM_USER + 7,                 // sent: lParam 1 enable, 0 disable Next
     WM_SET_OFFLINE_PROMPT_DONE = WM_USER + 8,     // sent: lParam BOOL
-    WM_SET_DEVICE_PICTURE_TEXT = WM_USER + 9,     // sent: model name and IP address
+    WM_SET_DEVICE_PICTURE_TEXT = WM_USER + 9,     // sent: payload std::pair<QString, QString> (model, IP)
     WM_CLOSE_WAIT_DIALOG = WM_USER + 10,          // sent
     WM_SET_TRANSFER_DEVICE_NAME = WM_USER + 11,   // sent: device name for the Transfer Settings page
     WM_REFRESH_CONTENTS = WM_USER + 12,           // sent: handled by the Contents Settings page
