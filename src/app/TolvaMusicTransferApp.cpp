@@ -122,7 +122,8 @@ EStartResult CTolvaMusicTransferApp::InitInstance(const QStringList& arguments)
     }
 
     m_pMainWnd = std::make_unique<CTolvaMusicTransferDlg>(
-        SMainWindowServices{m_services.presenter, m_services.timers, m_services.shell});
+        SMainWindowServices{m_services.presenter, m_services.timers, m_services.shell, m_services.pActivity,
+                            m_services.pTrayPresence});
     m_services.singleInstance.SetActivateHandler([this](const QString&) {
         if (m_pMainWnd)
             m_pMainWnd->OnActiveApp();
@@ -136,6 +137,9 @@ int CTolvaMusicTransferApp::Run()
 {
     if (!m_pMainWnd)
         return 1;
+    // Exit answered before the program's loop ran (a quit at start-up) ends it at once.
+    if (m_pMainWnd->IsQuitRequested())
+        return 0;
     m_pMainWnd->CommonManager().StartDeviceSearch();
     return QApplication::exec();
 }

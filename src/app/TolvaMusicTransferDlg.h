@@ -1,18 +1,24 @@
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <memory>
+#include <thread>
 
 #include <QString>
 
 #include "pages/PropertyTreeDlg.h"
+#include "pages/SyncPageHost.h"
 #include "pages/WindowMessagePort.h"
 #include "platform/WindowMessages.h"
 #include "sync/CommonManager.h"
 
+class IInputActivityMonitor;
 class IMessagePresenter;
 class IShellOpener;
 class ITimerService;
+class ITrayPresence;
+class CTray;
 class QAction;
 class QMenu;
 class QMenuBar;
@@ -43,6 +49,10 @@ struct SMainWindowServices
     IMessagePresenter& presenter;
     ITimerService& timers;
     IShellOpener& shell;
+    // The desktop's input watch for the automatic transfer; null: no automatic transfer.
+    IInputActivityMonitor* pActivity = nullptr;
+    // Whether a notification area exists; null: none (the settings window shows).
+    ITrayPresence* pTrayPresence = nullptr;
 };
 
 // The program's one window and the hub of its user interface: the settings console with its
@@ -50,7 +60,10 @@ struct SMainWindowServices
 // notification-area icon. It owns the common manager and receives every worker report as a
 // numbered message; it keeps the display mode, which decides the usable pages and buttons, and
 // runs the settings-window protocol (Apply, OK, Cancel, close box) over the pages.
-class CTolvaMusicTransferDlg final : public CPropertyTreeDlg, public IMessageReceiver, public IDeviceEventReceiver
+class CTolvaMusicTransferDlg final : public CPropertyTreeDlg,
+                                     public IMessageReceiver,
+                                     public IDeviceEventReceiver,
+                                     public ISyncPageHost
 {
     Q_OBJECT
 public:
@@ -79,8 +92,20 @@ public:
     void CloseOpenMessageBox();
     // A modal dialog or message box of the program is open.
     bool IsModalOpen() const;
-    bool IsAnySettingChanged();
-    void SaveAllSettings();
+    bool IsAnySettingChanged() override;
+    void SaveAllSettings() override;
+
+    // ISyncPageHost: the window's side of a transfer.
+    int DisplayMode() const override { return m_eDM; }
+    bool HasSelectedDevice() const override { return !m_sSelDeviceUuid.isEmpty(); }
+    // Switches the display to the transferring state and starts the run; false (nothing starts)
+    // without a selected device or in a mode without transfers.
+    bool StartFileSync() override;
+    void CancelFileSync() override;
+    bool SomeFilesFailed() const override { return m_commonManager.IsSomeFilesFailed(); }
+    // Idle detection for the automatic transfer: the idle period is armed (again) / stopped.
+    void StartIdleDetection(int nMinutes) override;
+    void StopIdleDetection() override;
 
     // --- State, for the pages, the tray and tests ---
     EDisplayMode Mode() const { return m_eDM; }
@@ -96,6 +121,17 @@ public:
     bool IsContentsDialogOpen() const { return m_bContentsDlgOpen; }
     bool StartTransferOffered() const { return m_bStartTransferOffer; }
     unsigned TrayIconId() const { return m_nTrayIconId; }
+    bool IsTransferring() const { return m_bTransferring; }
+    bool IsAutoTransferRunning() const { return m_bAutoTransfer; }
+    bool IsRetryAllowed() const { return m_bRetryAllowed; }
+    int RetriesLeft() const { return m_nRetryLeft; }
+    bool CanCancel() const { return m_bCanCancel; }
+    bool IsIdleDetection() const { return m_bIdleDetection; }
+    bool IsTrayAnimating() const { return m_bCtrlTrayIcon; }
+    bool IsQuitAfterTransfer() const { return m_bQuitAfterTransfer; }
+    bool IsTrayTransferring() const { return m_bTrayTransferring; }
+    bool IsManualTransferGreyed() const { return m_bManualTransferGreyed; }
+    CTray* Tray() const { return m_pTray.get(); }
     QString DeviceModel() const { return m_strModel; }
     QString DeviceIpAddress() const { return m_strIpAddress; }
     // The page label of a page (109, 110, 111) or of a label control id (1043, 1044, 1046).
@@ -157,9 +193,24 @@ private:
     void SetShowExplore(const QString* psIconPath, bool bShow);
     void UpdateDeviceText();
 
-    // --- Seams filled by the parts that own the work ---
+    // --- Transfer state and outcome ---
     // The outcome of a transfer run (WM_TRANSFER_FINISHED).
     void ChangeTransferState(int nCode);
+    // The device is gone: device display cleared, Connection page shown (by mode), tray icon.
+    void DeviceLostSteps();
+    // The one message box of a result, by the window's visibility and how the run started.
+    void ShowResultMessage(int nCode, bool bFromPage, bool bAutomatic);
+    // The Connection page drops the device; true when it was the selected one.
+    bool DropDeviceFromConnectionPage(const QString& sUuid);
+    // The device-offline dialog; 1 device selected again, 2 closed, 0 not found.
+    int RunOfflineDialog();
+    // The share list of the player; after a failure one retry once the player is awake.
+    void OpenDeviceShare(bool bRetry);
+    void RefreshTray();
+    // Idle detection: the idle period ran out / the user gave input.
+    void OnIdle();
+    void OnUserActivity(int eKind);
+    void OnTrayAnimationTick();
     // The selected device went offline (WM_DEVICE_REMOVED) / was not found (WM_DEVICE_NOT_FOUND).
     void DeviceOffLine(const QString& sUuid);
     void OfferDeviceOffline();
@@ -176,6 +227,8 @@ private:
     IMessagePresenter& m_presenter;
     ITimerService& m_timers;
     IShellOpener& m_shell;
+    IInputActivityMonitor* const m_pActivity;
+    ITrayPresence* const m_pTrayPresence;
     const std::unique_ptr<Ui::CTolvaMusicTransferDlg> m_pUi;
     CWindowMessagePort m_port;
     CCommonManager m_commonManager;
@@ -205,6 +258,25 @@ private:
     bool m_bLabelsEnabled = true;
     bool m_bStartTransferOffer = false;
     bool m_bQuitRequested = false;
+    // A transfer run: its start, retries, outcome and how input may cancel it.
+    bool m_bResultArrived = false;
+    bool m_bCtrlTrayIcon = false;
+    bool m_bTrayTransferring = false;
+    bool m_bManualTransferGreyed = false;
+    bool m_bAutoTransfer = false;
+    bool m_bWindowShownAtAutoStart = false;
+    bool m_bOfflineDuringTransfer = false;
+    bool m_bCanCancel = true;
+    bool m_bRetryAllowed = true;
+    bool m_bRetryCountRead = false;
+    int m_nRetryConfigured = 0;
+    int m_nRetryLeft = 0;
+    bool m_bIdleDetection = false;
+    int m_nTrayFrame = 1;
+    std::unique_ptr<CTray> m_pTray;
+    // The explore-share thread: wakes the player, then the share is opened once more.
+    std::thread m_exploreThread;
+    std::atomic<bool> m_bExploreRunning{false};
     // What WM_LOCK_WINDOW saved: the enable states of OK, Cancel and Apply and the label states.
     struct SLockSaved
     {
