@@ -101,14 +101,11 @@ CPropertyTreePageSyncSettings::CPropertyTreePageSyncSettings(QWidget* pParent)
     m_pUi->editMinutes->setAcceptDrops(false);
     m_pUi->editMinutes->setMaxLength(2);
     m_pUi->progressBar->setRange(0, 100);
-    for (QWidget* pWidget : Widgets{m_pUi->statusLine, m_pUi->progressBar,
-                             m_pUi->progressCounter, m_pUi->progressInfo}) {
-        // Hidden controls keep their room, so the page does not jump when the progress shows.
-        QSizePolicy policy = pWidget->sizePolicy();
-        policy.setRetainSizeWhenHidden(true);
-        pWidget->setSizePolicy(policy);
+    // The status line and the progress share one line; it keeps its height while both are
+    // hidden, so the page does not jump.
+    for (QWidget* pWidget : Widgets{m_pUi->statusLine, m_pUi->progressBar, m_pUi->progressCounter, m_pUi->progressInfo})
         pWidget->hide();
-    }
+    m_pUi->grid->setRowMinimumHeight(1, m_pUi->progressBar->sizeHint().height());
     for (QWidget* pWidget : Widgets{m_pUi->editMinutes, m_pUi->btnStartStop,
                              m_pUi->btnOpen, m_pUi->btnClear,
                              m_pUi->radioOn})
@@ -153,6 +150,8 @@ void CPropertyTreePageSyncSettings::SetTexts()
         pLabel->setText(LoadStringText(nId));
     for (int i = 0; i < 3; ++i)
         m_pUi->comboPriority->setItemText(i, LoadStringText(kPriorityItems[i].nTextId));
+    // The counter keeps room for four-digit counts, so the line does not jump as it grows.
+    m_pUi->progressCounter->setMinimumWidth(m_pUi->progressCounter->fontMetrics().horizontalAdvance("8888/8888"));
 
     // Tooltips by group; the manual transfer's depends on whether a transfer runs.
     SetTransferTooltips(false);

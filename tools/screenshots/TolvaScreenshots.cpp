@@ -122,7 +122,7 @@ void ShootConsole(CShooter& shooter, const SMainWindowServices& services)
     shooter.Shoot(&wnd, "console-transfer-preparing");
     page.ApplyProgress(0, 12);
     QThread::msleep(20);
-    page.ApplyFileCopying(48'000'000);
+    page.ApplyFileCopying(480'000);
     page.ApplyProgress(3, 12);
     shooter.Shoot(&wnd, "console-transfer-progress");
     page.EndTransfer(0);
