@@ -69,7 +69,8 @@ unsigned CTolvaMusicTransferApp::SetUpLanguage(unsigned nLanguageId)
             QCoreApplication::installTranslator(pTranslator.get());
             m_pQtTranslator = std::move(pTranslator);
         } else {
-            WriteLog("Qt translations qtbase_" + sQtLanguage + " not found in " + sDir + "; standard buttons stay English.");
+            WriteLog("Qt translations qtbase_" + sQtLanguage + " not found in " + sDir +
+                     "; standard buttons stay English.");
         }
     }
     return nLanguage;
@@ -107,6 +108,17 @@ EStartResult CTolvaMusicTransferApp::InitInstance(const QStringList& arguments)
         return START_INSTANCE_UNREACHABLE;
     }
 
+    // "ActiveApp" from a later start: the window comes to the front; before it exists (the setup
+    // announcement is still open) the open box does.
+    m_services.singleInstance.SetActivateHandler([this](const QString&) {
+        if (m_pMainWnd) {
+            m_pMainWnd->OnActiveApp();
+        } else if (QWidget* pModal = QApplication::activeModalWidget()) {
+            pModal->raise();
+            pModal->activateWindow();
+        }
+    });
+
     if (!CreateAppDataFolder()) {
         // The program still runs (settings, the window); what needs the folder fails later
         // with its own message.
@@ -121,13 +133,8 @@ EStartResult CTolvaMusicTransferApp::InitInstance(const QStringList& arguments)
         m_services.presenter.Show(nullptr, box);
     }
 
-    m_pMainWnd = std::make_unique<CTolvaMusicTransferDlg>(
-        SMainWindowServices{m_services.presenter, m_services.timers, m_services.shell, m_services.pActivity,
-                            m_services.pTrayPresence});
-    m_services.singleInstance.SetActivateHandler([this](const QString&) {
-        if (m_pMainWnd)
-            m_pMainWnd->OnActiveApp();
-    });
+    m_pMainWnd = std::make_unique<CTolvaMusicTransferDlg>(SMainWindowServices{
+        m_services.presenter, m_services.timers, m_services.shell, m_services.pActivity, m_services.pTrayPresence});
     m_pMainWnd->Start();
     m_pMainWnd->show(); // stays hidden when started at logon
     return START_RUNNING;
@@ -137,7 +144,6 @@ int CTolvaMusicTransferApp::Run()
 {
     if (!m_pMainWnd)
         return 1;
-    // Exit answered before the program's loop ran (a quit at start-up) ends it at once.
     if (m_pMainWnd->IsQuitRequested())
         return 0;
     m_pMainWnd->CommonManager().StartDeviceSearch();

@@ -30,9 +30,9 @@ struct SStartupServices
 
 enum EStartResult
 {
-    START_RUNNING,          // the main window exists; Run() runs the program
-    START_GUEST_REFUSED,    // a guest account: string 202 was shown, nothing else was created
-    START_SECOND_INSTANCE,  // another instance runs and was asked to show itself
+    START_RUNNING,              // the main window exists; Run() runs the program
+    START_GUEST_REFUSED,        // a guest account: string 202 was shown, nothing else was created
+    START_SECOND_INSTANCE,      // another instance runs and was asked to show itself
     START_INSTANCE_UNREACHABLE, // another instance holds the lock but could not be reached
 };
 

@@ -41,9 +41,9 @@ namespace {
 using enum CSelFocus::EState;
 
 // The texts the window loads when it is constructed.
-constexpr unsigned kTextIds[] = {101, 102, 103, 104, 106, 107, 108, 136, 140, 141, 142, 150, 151, 152, 153,
-                                 154, 155, 156, 157, 158, 159, 160, 163, 164, 165, 166, 167, 173, 174, 175,
-                                 177, 178, 182, 185, 187, 200, 244};
+constexpr unsigned kTextIds[] = {101, 102, 103, 104, 106, 107, 108, 136, 140, 141, 142, 150, 151,
+                                 152, 153, 154, 155, 156, 157, 158, 159, 160, 163, 164, 165, 166,
+                                 167, 173, 174, 175, 177, 178, 182, 185, 187, 200, 244};
 
 constexpr int kPowerRetryMs = 5000;
 constexpr int kTrayAnimationMs = 100;
@@ -83,12 +83,8 @@ SMessageBox Box(unsigned nTextId, EMessageButtons eButtons = MSG_BUTTONS_OK, EMe
 } // namespace
 
 CTolvaMusicTransferDlg::CTolvaMusicTransferDlg(const SMainWindowServices& services, QWidget* pParent)
-    : CPropertyTreeDlg(pParent),
-      m_presenter(services.presenter),
-      m_timers(services.timers),
-      m_shell(services.shell),
-      m_pActivity(services.pActivity),
-      m_pTrayPresence(services.pTrayPresence),
+    : CPropertyTreeDlg(pParent), m_presenter(services.presenter), m_timers(services.timers), m_shell(services.shell),
+      m_pActivity(services.pActivity), m_pTrayPresence(services.pTrayPresence),
       m_pUi(std::make_unique<Ui::CTolvaMusicTransferDlg>()),
       m_port(this, [this](CWindowMessage& msg) { return HandleMessage(msg); }),
       m_pPageConnection(std::make_unique<CPropertyTreePageConnection>()),
@@ -178,9 +174,8 @@ void CTolvaMusicTransferDlg::Start()
     ShowPage(CPropertyTreePageConnection::kTemplateId);
 
     SetTexts();
-    m_pUi->devicePicture->SetDefaultPicture(
-        LoadPicture(IDB_DEFAULT_DEVICE, QSize(CDevicePicture::kPictureSize, CDevicePicture::kPictureSize),
-                    devicePixelRatioF()));
+    m_pUi->devicePicture->SetDefaultPicture(LoadPicture(
+        IDB_DEFAULT_DEVICE, QSize(CDevicePicture::kPictureSize, CDevicePicture::kPictureSize), devicePixelRatioF()));
     m_pUi->btnHelp->show();
     m_pUi->btnExplore->hide();
 
@@ -265,8 +260,8 @@ bool CTolvaMusicTransferDlg::WipeAppDataFolder()
     const QString sFolder = AppDataFolder();
     const QString sClean = QDir::cleanPath(sFolder);
     const QString sOwnSuffix = QStringLiteral("/Brenvik Corporation/TolvaMusicTransfer");
-    if (!QDir::isAbsolutePath(sFolder) || !sClean.endsWith(sOwnSuffix) || sClean == sOwnSuffix
-        || sClean.contains(QLatin1String("/../"))) {
+    if (!QDir::isAbsolutePath(sFolder) || !sClean.endsWith(sOwnSuffix) || sClean == sOwnSuffix ||
+        sClean.contains(QLatin1String("/../"))) {
         WriteLog("WipeAppDataFolder: refused, the application data folder is not the program's own: " + sFolder);
         return false;
     }
@@ -280,7 +275,8 @@ bool CTolvaMusicTransferDlg::WipeAppDataFolder()
         const QString sPath = it.next();
         if (it.fileInfo().isSymLink())
             continue;
-        QFileDevice::Permissions permissions = QFile::permissions(sPath) | QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+        QFileDevice::Permissions permissions =
+            QFile::permissions(sPath) | QFileDevice::ReadOwner | QFileDevice::WriteOwner;
         if (it.fileInfo().isDir())
             permissions |= QFileDevice::ExeOwner;
         QFile::setPermissions(sPath, permissions);
@@ -359,7 +355,7 @@ void CTolvaMusicTransferDlg::BuildMenu()
 void CTolvaMusicTransferDlg::ConnectControls()
 {
     const std::pair<QPushButton*, unsigned> buttons[] = {
-        {m_pUi->btnOK, IDC_OK},     {m_pUi->btnCancel, IDC_CANCEL}, {m_pUi->btnApply, IDC_APPLY},
+        {m_pUi->btnOK, IDC_OK},     {m_pUi->btnCancel, IDC_CANCEL},   {m_pUi->btnApply, IDC_APPLY},
         {m_pUi->btnHelp, IDC_HELP}, {m_pUi->btnExplore, IDC_EXPLORE}, {m_pUi->btnNext, IDC_NEXT},
         {m_pUi->btnPrev, IDC_PREV}, {m_pUi->btnEnd, IDC_END}};
     for (const auto& [pButton, nId] : buttons)
@@ -713,11 +709,11 @@ void CTolvaMusicTransferDlg::SelectPage(unsigned nPageId)
         return;
     ShowPage(nPageId);
     m_pUi->labelConnection->SetState(nPageId == CPropertyTreePageConnection::kTemplateId ? SEL_FOCUS_SELECTED
-                                                                                          : SEL_FOCUS_NORMAL);
+                                                                                         : SEL_FOCUS_NORMAL);
     m_pUi->labelContents->SetState(nPageId == CPropertyTreePageContentsSettings::kTemplateId ? SEL_FOCUS_SELECTED
-                                                                                              : SEL_FOCUS_NORMAL);
+                                                                                             : SEL_FOCUS_NORMAL);
     m_pUi->labelTransfer->SetState(nPageId == CPropertyTreePageSyncSettings::kTemplateId ? SEL_FOCUS_SELECTED
-                                                                                          : SEL_FOCUS_NORMAL);
+                                                                                         : SEL_FOCUS_NORMAL);
     if (nPageId != CPropertyTreePageSyncSettings::kTemplateId)
         m_pPageSync->ClearStatusText();
 }
@@ -732,9 +728,9 @@ void CTolvaMusicTransferDlg::OnLabelClicked(unsigned nPageId)
 
 bool CTolvaMusicTransferDlg::IsAnySettingChanged()
 {
-    return m_pPageContents->IsFolderListModified() || m_pPageContents->IsExtensionListModified()
-        || m_pPageSync->IsAutoTransferModified() || m_pPageSync->IsMinutesModified()
-        || m_pPageSync->IsPriorityModified() || m_pPageSync->IsDestinationModified();
+    return m_pPageContents->IsFolderListModified() || m_pPageContents->IsExtensionListModified() ||
+           m_pPageSync->IsAutoTransferModified() || m_pPageSync->IsMinutesModified() ||
+           m_pPageSync->IsPriorityModified() || m_pPageSync->IsDestinationModified();
 }
 
 void CTolvaMusicTransferDlg::SaveAllSettings()
@@ -947,8 +943,9 @@ void CTolvaMusicTransferDlg::OnExit()
 void CTolvaMusicTransferDlg::Quit()
 {
     m_bQuitRequested = true;
-    // Only a running loop can be ended; asked with none, Qt would end the next loop at once,
-    // the next message box included.
+    // Ends the program's event loop (and a message box's loop around it). Without a running loop
+    // there is nothing to end, and start-up's Run() sees the request; exit() would otherwise
+    // leave every later local event loop of this thread refusing to run.
     if (QThread::currentThread()->loopLevel() > 0)
         QCoreApplication::exit(0);
 }
@@ -1061,7 +1058,8 @@ bool CTolvaMusicTransferDlg::eventFilter(QObject* pWatched, QEvent* pEvent)
 {
     // A modal dialog opening or closing over the window greys or enables the tray menu's items.
     if (pWatched == this && (pEvent->type() == QEvent::WindowBlocked || pEvent->type() == QEvent::WindowUnblocked))
-        QMetaObject::invokeMethod(this, [this] { RefreshTray(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { RefreshTray(); }, Qt::QueuedConnection);
     if (pEvent->type() == QEvent::KeyPress) {
         auto* pWidget = qobject_cast<QWidget*>(pWatched);
         if (pWidget && pWidget->window() == this && HandleKey(pWidget, static_cast<QKeyEvent*>(pEvent)))
@@ -1136,13 +1134,12 @@ SResultMessage ResultMessage(int nCode, bool bSomeFilesFailed)
     }
 }
 
-
 } // namespace
 
 bool CTolvaMusicTransferDlg::StartFileSync()
 {
-    if (m_sSelDeviceUuid.isEmpty() || m_eDM == DM_CONSOLE_NO_DEVICE || m_eDM == DM_CONSOLE_TRANSFER
-        || m_eDM == DM_WIZARD_CONNECTION || m_eDM == DM_WIZARD_CONTENTS || m_eDM == DM_WIZARD_TRANSFERRING)
+    if (m_sSelDeviceUuid.isEmpty() || m_eDM == DM_CONSOLE_NO_DEVICE || m_eDM == DM_CONSOLE_TRANSFER ||
+        m_eDM == DM_WIZARD_CONNECTION || m_eDM == DM_WIZARD_CONTENTS || m_eDM == DM_WIZARD_TRANSFERRING)
         return false;
     WriteLog("Enter CTolvaMusicTransferDlg::StartFileSync");
     if (m_nCurPageId != CPropertyTreePageSyncSettings::kTemplateId) {
@@ -1264,9 +1261,8 @@ void CTolvaMusicTransferDlg::ShowResultMessage(int nCode, bool bFromPage, bool b
     } else if (bAutomatic) {
         bShow = nCode == EC_CANCELLED && m_bWindowShownAtAutoStart;
     } else {
-        bShow = bFromPage
-             && (nCode == EC_NO_FILES || nCode == EC_CANCELLED || nCode == EC_POWER_NOT_READY || nCode == EC_NO_FORMAT
-                 || nCode == EC_NO_FOLDER || nCode == EC_NO_EXTERNAL);
+        bShow = bFromPage && (nCode == EC_NO_FILES || nCode == EC_CANCELLED || nCode == EC_POWER_NOT_READY ||
+                              nCode == EC_NO_FORMAT || nCode == EC_NO_FOLDER || nCode == EC_NO_EXTERNAL);
     }
     if (!bShow || message.nTextId == 0)
         return;
@@ -1529,11 +1525,14 @@ int CTolvaMusicTransferDlg::RunWizardEndDialog()
     return m_presenter.Show(this, Box(163)) == IDNO ? IDNO : IDCANCEL;
 }
 
-void CTolvaMusicTransferDlg::RunWaitDialog() {}
+void CTolvaMusicTransferDlg::RunWaitDialog()
+{}
 
-void CTolvaMusicTransferDlg::CloseWaitDialog() {}
+void CTolvaMusicTransferDlg::CloseWaitDialog()
+{}
 
-void CTolvaMusicTransferDlg::RunAboutBox() {}
+void CTolvaMusicTransferDlg::RunAboutBox()
+{}
 
 std::intptr_t CTolvaMusicTransferDlg::ForwardToOfflineDialog(unsigned)
 {

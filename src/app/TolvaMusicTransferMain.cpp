@@ -43,6 +43,7 @@ bool DisplayAvailable()
 // the handler only writes a byte, the event loop quits on it, and the main window, the managers
 // and their threads end in order.
 int g_aSignalPipe[2] = {-1, -1};
+bool g_bTerminationRequested = false; // read and written on the user interface thread only
 
 void OnTerminationSignal(int)
 {
@@ -58,7 +59,11 @@ void QuitOnTerminationSignals(QObject* pContext)
     QObject::connect(pNotifier, &QSocketNotifier::activated, pContext, [] {
         char c = 0;
         [[maybe_unused]] const ssize_t n = ::read(g_aSignalPipe[0], &c, 1);
-        QCoreApplication::quit();
+        // A signal during start-up (the setup announcement's box) ends that box; start-up then
+        // ends instead of running the program. exit(), not quit(): quit() first asks every
+        // window to close, and the settings window answers a close with its own questions.
+        g_bTerminationRequested = true;
+        QCoreApplication::exit(0);
     });
     struct sigaction action = {};
     action.sa_handler = OnTerminationSignal;
@@ -73,8 +78,9 @@ void QuitOnTerminationSignals(QObject* pContext)
 int main(int argc, char** argv)
 {
     if (!DisplayAvailable()) {
-        std::fprintf(stderr, "tolva-music-transfer: no display to show the window on (DISPLAY=\"%s\", "
-                             "WAYLAND_DISPLAY=\"%s\"); start it in a desktop session\n",
+        std::fprintf(stderr,
+                     "tolva-music-transfer: no display to show the window on (DISPLAY=\"%s\", "
+                     "WAYLAND_DISPLAY=\"%s\"); start it in a desktop session\n",
                      qgetenv("DISPLAY").constData(), qgetenv("WAYLAND_DISPLAY").constData());
         return 1;
     }
@@ -95,7 +101,7 @@ int main(int argc, char** argv)
     {
         CTolvaMusicTransferApp tolva({presenter, timers, shell, singleInstance, {}, pActivity.get(), &trayPresence});
         switch (tolva.InitInstance(QCoreApplication::arguments())) {
-        case START_RUNNING: nExitCode = tolva.Run(); break;
+        case START_RUNNING: nExitCode = g_bTerminationRequested ? 0 : tolva.Run(); break;
         case START_INSTANCE_UNREACHABLE: nExitCode = 1; break;
         case START_GUEST_REFUSED:
         case START_SECOND_INSTANCE: break;

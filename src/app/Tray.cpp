@@ -11,7 +11,8 @@
 #include "foundation/StringTable.h"
 
 CTray::CTray(std::function<void(unsigned)> onCommand, std::function<void(int)> onMouse, QObject* pParent)
-    : QObject(pParent), m_onCommand(std::move(onCommand)), m_onMouse(std::move(onMouse)), m_pMenu(std::make_unique<QMenu>())
+    : QObject(pParent), m_onCommand(std::move(onCommand)), m_onMouse(std::move(onMouse)),
+      m_pMenu(std::make_unique<QMenu>())
 {
     m_pMenu->setObjectName("trayMenu");
     m_pMenu->setAccessibleName("Tray menu (108)");

@@ -3,7 +3,8 @@
 #include "foundation/MessageIds.h"
 #include "platform/WindowMessages.h"
 
-CPropertyTreePage::CPropertyTreePage(unsigned nTemplateId, QWidget* pParent) : QWidget(pParent), m_nTemplateId(nTemplateId)
+CPropertyTreePage::CPropertyTreePage(unsigned nTemplateId, QWidget* pParent)
+    : QWidget(pParent), m_nTemplateId(nTemplateId)
 {}
 
 void CPropertyTreePage::Create()

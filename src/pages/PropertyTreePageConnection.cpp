@@ -16,10 +16,14 @@ CPropertyTreePageConnection::~CPropertyTreePageConnection() = default;
 
 // The device view, manual add and network watcher of this page are not built yet: until they
 // are, the page shows no devices and answers as a page with nothing selected.
-void CPropertyTreePageConnection::UpdateDeviceInfo(const SDeviceChange&) {}
-void CPropertyTreePageConnection::SelectDeviceManual(const QString&, const QString&) {}
-void CPropertyTreePageConnection::ReportManualAddNoDescription() {}
-void CPropertyTreePageConnection::OnManualAddFinished() {}
+void CPropertyTreePageConnection::UpdateDeviceInfo(const SDeviceChange&)
+{}
+void CPropertyTreePageConnection::SelectDeviceManual(const QString&, const QString&)
+{}
+void CPropertyTreePageConnection::ReportManualAddNoDescription()
+{}
+void CPropertyTreePageConnection::OnManualAddFinished()
+{}
 std::intptr_t CPropertyTreePageConnection::OnSelectionText(const QString&)
 {
     return 0;
@@ -32,6 +36,9 @@ QString CPropertyTreePageConnection::SelectedDeviceIp() const
 {
     return QString();
 }
-void CPropertyTreePageConnection::SetTimerFlag(bool) {}
-void CPropertyTreePageConnection::Refresh() {}
-void CPropertyTreePageConnection::SetScrollBarLocked(bool) {}
+void CPropertyTreePageConnection::SetTimerFlag(bool)
+{}
+void CPropertyTreePageConnection::Refresh()
+{}
+void CPropertyTreePageConnection::SetScrollBarLocked(bool)
+{}

@@ -44,5 +44,7 @@ void CPropertyTreePageContentsSettings::RefreshSelectAll()
 
 // Reading the player's stored lists (its list files) comes with the page's list controls; until
 // then the page keeps what it has.
-void CPropertyTreePageContentsSettings::ReloadSavedLists(const QString&) {}
-void CPropertyTreePageContentsSettings::Refresh() {}
+void CPropertyTreePageContentsSettings::ReloadSavedLists(const QString&)
+{}
+void CPropertyTreePageContentsSettings::Refresh()
+{}

@@ -79,18 +79,27 @@ CPropertyTreePageSyncSettings::CPropertyTreePageSyncSettings(QWidget* pParent)
     m_priority.Load(PROGRESS_LEVEL_MID);
     m_destination.Load(SAVE_POSITION_AUTO);
 
-    const std::pair<QWidget*, unsigned> controls[] = {
-        {m_pUi->label191, IDC_LABEL_MANUAL},      {m_pUi->btnStartStop, IDC_START_STOP},
-        {m_pUi->statusLine, IDC_STATUS},          {m_pUi->progressBar, IDC_PROGRESS},
-        {m_pUi->progressCounter, IDC_COUNTER},    {m_pUi->label192, IDC_LABEL_AUTO},
-        {m_pUi->radioOn, IDC_ON},                 {m_pUi->radioOff, IDC_OFF},
-        {m_pUi->label193, IDC_LABEL_TIMER},       {m_pUi->editMinutes, IDC_MINUTES},
-        {m_pUi->upDown, IDC_UP_DOWN},             {m_pUi->label1031, IDC_MINUTES_LABEL},
-        {m_pUi->label194, IDC_LABEL_PRIORITY},    {m_pUi->comboPriority, IDC_PRIORITY},
-        {m_pUi->label196, IDC_LABEL_DESTINATION}, {m_pUi->radioAuto, IDC_DEST_AUTO},
-        {m_pUi->radioInternal, IDC_DEST_INTERNAL}, {m_pUi->radioExternal, IDC_DEST_EXTERNAL},
-        {m_pUi->label195, IDC_LABEL_LIST},        {m_pUi->btnOpen, IDC_OPEN},
-        {m_pUi->btnClear, IDC_CLEAR}};
+    const std::pair<QWidget*, unsigned> controls[] = {{m_pUi->label191, IDC_LABEL_MANUAL},
+                                                      {m_pUi->btnStartStop, IDC_START_STOP},
+                                                      {m_pUi->statusLine, IDC_STATUS},
+                                                      {m_pUi->progressBar, IDC_PROGRESS},
+                                                      {m_pUi->progressCounter, IDC_COUNTER},
+                                                      {m_pUi->label192, IDC_LABEL_AUTO},
+                                                      {m_pUi->radioOn, IDC_ON},
+                                                      {m_pUi->radioOff, IDC_OFF},
+                                                      {m_pUi->label193, IDC_LABEL_TIMER},
+                                                      {m_pUi->editMinutes, IDC_MINUTES},
+                                                      {m_pUi->upDown, IDC_UP_DOWN},
+                                                      {m_pUi->label1031, IDC_MINUTES_LABEL},
+                                                      {m_pUi->label194, IDC_LABEL_PRIORITY},
+                                                      {m_pUi->comboPriority, IDC_PRIORITY},
+                                                      {m_pUi->label196, IDC_LABEL_DESTINATION},
+                                                      {m_pUi->radioAuto, IDC_DEST_AUTO},
+                                                      {m_pUi->radioInternal, IDC_DEST_INTERNAL},
+                                                      {m_pUi->radioExternal, IDC_DEST_EXTERNAL},
+                                                      {m_pUi->label195, IDC_LABEL_LIST},
+                                                      {m_pUi->btnOpen, IDC_OPEN},
+                                                      {m_pUi->btnClear, IDC_CLEAR}};
     for (const auto& [pWidget, nId] : controls)
         pWidget->setProperty("designId", nId);
     m_pUi->progressInfo->setAccessibleName("Progress details");
@@ -106,9 +115,8 @@ CPropertyTreePageSyncSettings::CPropertyTreePageSyncSettings(QWidget* pParent)
     for (QWidget* pWidget : Widgets{m_pUi->statusLine, m_pUi->progressBar, m_pUi->progressCounter, m_pUi->progressInfo})
         pWidget->hide();
     m_pUi->grid->setRowMinimumHeight(1, m_pUi->progressBar->sizeHint().height());
-    for (QWidget* pWidget : Widgets{m_pUi->editMinutes, m_pUi->btnStartStop,
-                             m_pUi->btnOpen, m_pUi->btnClear,
-                             m_pUi->radioOn})
+    for (QWidget* pWidget :
+         Widgets{m_pUi->editMinutes, m_pUi->btnStartStop, m_pUi->btnOpen, m_pUi->btnClear, m_pUi->radioOn})
         pWidget->installEventFilter(this);
     for (const SPriorityItem& item : kPriorityItems)
         m_pUi->comboPriority->addItem(QString(), QVariant::fromValue<uint>(item.dwLevel));
@@ -136,16 +144,14 @@ void CPropertyTreePageSyncSettings::SetTexts()
     m_texts[0] = LoadStringText(116);
     m_texts[1] = LoadStringText(117);
     const std::pair<QAbstractButton*, unsigned> buttons[] = {
-        {m_pUi->radioOn, 119},       {m_pUi->radioOff, 120},       {m_pUi->radioAuto, 169},
-        {m_pUi->radioInternal, 170}, {m_pUi->radioExternal, 171}, {m_pUi->btnOpen, 128},
-        {m_pUi->btnClear, 129}};
+        {m_pUi->radioOn, 119},       {m_pUi->radioOff, 120}, {m_pUi->radioAuto, 169}, {m_pUi->radioInternal, 170},
+        {m_pUi->radioExternal, 171}, {m_pUi->btnOpen, 128},  {m_pUi->btnClear, 129}};
     for (const auto& [pButton, nId] : buttons)
         pButton->setText(LoadStringText(nId));
     m_pUi->btnStartStop->setText(m_bTransferFromPage || m_bCancelRequested ? m_texts[1] : m_texts[0]);
-    const std::pair<QLabel*, unsigned> labels[] = {{m_pUi->label191, 115}, {m_pUi->label192, 118},
-                                                   {m_pUi->label193, 121}, {m_pUi->label1031, 122},
-                                                   {m_pUi->label194, 123}, {m_pUi->label196, 168},
-                                                   {m_pUi->label195, 127}};
+    const std::pair<QLabel*, unsigned> labels[] = {
+        {m_pUi->label191, 115}, {m_pUi->label192, 118}, {m_pUi->label193, 121}, {m_pUi->label1031, 122},
+        {m_pUi->label194, 123}, {m_pUi->label196, 168}, {m_pUi->label195, 127}};
     for (const auto& [pLabel, nId] : labels)
         pLabel->setText(LoadStringText(nId));
     for (int i = 0; i < 3; ++i)
@@ -174,8 +180,8 @@ void CPropertyTreePageSyncSettings::SetTexts()
         QString sText;
         if (auto* pButton = qobject_cast<QAbstractButton*>(pWidget))
             sText = pButton->text();
-        else if (auto* pLabel = qobject_cast<QLabel*>(pWidget); pLabel && id.toUInt() != IDC_STATUS
-                                                                 && id.toUInt() != IDC_COUNTER)
+        else if (auto* pLabel = qobject_cast<QLabel*>(pWidget);
+                 pLabel && id.toUInt() != IDC_STATUS && id.toUInt() != IDC_COUNTER)
             sText = pLabel->text();
         else if (id.toUInt() == IDC_MINUTES)
             sText = LoadStringText(121);
@@ -493,8 +499,8 @@ void CPropertyTreePageSyncSettings::ApplySyncSettings()
             pWnd->SendMessage(CWindowMessage(WM_SET_TRAY_ICON, 0, nIcon));
     }
     WriteSettingDword(kSettingAutoTransferTime, static_cast<DWORD>(m_minutes.current));
-    WriteSettingDword(kSettingProgressLevel, m_priority.current <= PROGRESS_LEVEL_HIGH ? m_priority.current
-                                                                                       : PROGRESS_LEVEL_MID);
+    WriteSettingDword(kSettingProgressLevel,
+                      m_priority.current <= PROGRESS_LEVEL_HIGH ? m_priority.current : PROGRESS_LEVEL_MID);
     WriteSettingDword(kSettingDevicePowerFrequency, kDevicePowerFrequency);
     ApplyProcessPriority();
     WriteSettingDword(kSettingSyncFileSavePosition, m_destination.current);
@@ -556,11 +562,9 @@ void CPropertyTreePageSyncSettings::ShowPreparing()
 
 void CPropertyTreePageSyncSettings::SetIdleControlsEnabled(bool bEnabled)
 {
-    for (QWidget* pWidget : Widgets{m_pUi->label1031, m_pUi->radioOn,
-                             m_pUi->radioOff, m_pUi->comboPriority,
-                             m_pUi->radioAuto, m_pUi->radioInternal,
-                             m_pUi->radioExternal, m_pUi->btnOpen,
-                             m_pUi->btnClear})
+    for (QWidget* pWidget :
+         Widgets{m_pUi->label1031, m_pUi->radioOn, m_pUi->radioOff, m_pUi->comboPriority, m_pUi->radioAuto,
+                 m_pUi->radioInternal, m_pUi->radioExternal, m_pUi->btnOpen, m_pUi->btnClear})
         pWidget->setEnabled(bEnabled);
     const bool bMinutes = bEnabled && m_pUi->radioOn->isChecked();
     m_pUi->editMinutes->setEnabled(bMinutes);
@@ -644,16 +648,14 @@ void CPropertyTreePageSyncSettings::ShowStatusText(int nCode)
 
 QString CPropertyTreePageSyncSettings::StatusText() const
 {
-    return m_pUi->statusLine->isVisibleTo(const_cast<CPropertyTreePageSyncSettings*>(this))
-               ? m_pUi->statusLine->text()
-               : QString();
+    return m_pUi->statusLine->isVisibleTo(const_cast<CPropertyTreePageSyncSettings*>(this)) ? m_pUi->statusLine->text()
+                                                                                            : QString();
 }
 
 void CPropertyTreePageSyncSettings::ShowTransferredFilesList(bool bShow)
 {
     m_bTransferredListShown = bShow;
-    for (QWidget* pWidget : Widgets{m_pUi->label195, m_pUi->btnOpen,
-                             m_pUi->btnClear})
+    for (QWidget* pWidget : Widgets{m_pUi->label195, m_pUi->btnOpen, m_pUi->btnClear})
         pWidget->setVisible(bShow);
 }
 
@@ -664,14 +666,16 @@ void CPropertyTreePageSyncSettings::ShowTransferProgress(unsigned nDone, unsigne
 {
     if (m_bCancelRequested.load())
         return;
-    QMetaObject::invokeMethod(this, [this, nDone, nTotal] { ApplyProgress(nDone, nTotal); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, nDone, nTotal] { ApplyProgress(nDone, nTotal); }, Qt::QueuedConnection);
 }
 
 void CPropertyTreePageSyncSettings::ShowFileCopying(const QString&, std::uint64_t nBytesCopied)
 {
     if (m_bCancelRequested.load())
         return;
-    QMetaObject::invokeMethod(this, [this, nBytesCopied] { ApplyFileCopying(nBytesCopied); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, nBytesCopied] { ApplyFileCopying(nBytesCopied); }, Qt::QueuedConnection);
 }
 
 void CPropertyTreePageSyncSettings::ApplyProgress(unsigned nDone, unsigned nTotal)
@@ -697,7 +701,8 @@ void CPropertyTreePageSyncSettings::ApplyProgress(unsigned nDone, unsigned nTota
     m_nDone = nDone;
     m_nTotal = nTotal;
     if (nTotal != 0) {
-        const std::uint64_t nPos = (static_cast<std::uint64_t>(nDone) + 1) * 100 / (static_cast<std::uint64_t>(nTotal) + 1);
+        const std::uint64_t nPos =
+            (static_cast<std::uint64_t>(nDone) + 1) * 100 / (static_cast<std::uint64_t>(nTotal) + 1);
         // The bar shows full at once at the end, without a growing animation.
         m_pUi->progressBar->setValue(static_cast<int>(std::min<std::uint64_t>(nPos, 100)));
         if (nPos >= 100)
@@ -741,8 +746,8 @@ void CPropertyTreePageSyncSettings::OpenTransferredFilesList()
 {
     // A private copy (a new name, readable by the user only), so the viewer can never change
     // the real history and no other user can plant or read the file.
-    QTemporaryFile copy(QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation))
-                            .filePath("TransferHistory-XXXXXX.txt"));
+    QTemporaryFile copy(
+        QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation)).filePath("TransferHistory-XXXXXX.txt"));
     copy.setAutoRemove(false);
     if (!copy.open()) {
         WriteLog("OpenTransferredFilesList: no temporary copy could be made.");

@@ -73,8 +73,7 @@ public:
     ~CPropertyTreePageSyncSettings() override;
 
     // The main window's side and the services; set once, before the page is created.
-    void SetServices(ISyncPageHost* pHost, IMessagePresenter* pPresenter, ITimerService* pTimers,
-                     IShellOpener* pShell);
+    void SetServices(ISyncPageHost* pHost, IMessagePresenter* pPresenter, ITimerService* pTimers, IShellOpener* pShell);
 
     bool IsAutoTransferModified() const { return m_autoTransfer.IsModified(); }
     void RevertAutoTransfer();

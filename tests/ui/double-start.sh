@@ -66,6 +66,18 @@ status=$?
 first=
 [ "$status" -eq 0 ] || fail "the first start ended with $status on SIGTERM"
 
+# A first start ends on SIGTERM while its setup announcement is open, without running on.
+rm -rf "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
+"$prog" >"$home/announce.log" 2>&1 &
+first=$!
+wait_for '[ -n "$(visible_window)" ]' || fail "the first start shows no setup announcement"
+kill -TERM "$first"
+wait_for '! kill -0 "$first" 2>/dev/null' || fail "SIGTERM during the setup announcement did not end the program"
+wait "$first"
+status=$?
+first=
+[ "$status" -eq 0 ] || fail "the program ended with $status on SIGTERM during the setup announcement"
+
 # No display: a clear message and exit code 1, not a crash.
 DISPLAY= WAYLAND_DISPLAY= QT_QPA_PLATFORM= "$prog" >"$home/nodisplay.log" 2>&1
 status=$?

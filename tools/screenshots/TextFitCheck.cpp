@@ -30,8 +30,8 @@ void CheckLabel(const QLabel* pLabel, QStringList& offenders)
     if (sText.isEmpty() || pLabel->textFormat() == Qt::RichText)
         return;
     const QFontMetrics metrics(pLabel->font());
-    const QRect area = pLabel->contentsRect().adjusted(pLabel->margin(), pLabel->margin(), -pLabel->margin(),
-                                                        -pLabel->margin());
+    const QRect area =
+        pLabel->contentsRect().adjusted(pLabel->margin(), pLabel->margin(), -pLabel->margin(), -pLabel->margin());
     if (pLabel->wordWrap()) {
         const QRect needed = metrics.boundingRect(QRect(0, 0, area.width(), 100000), Qt::TextWordWrap, sText);
         if (needed.height() > area.height() || needed.width() > area.width())
@@ -46,8 +46,9 @@ void CheckLabel(const QLabel* pLabel, QStringList& offenders)
     const int nWidth = TextWidth(metrics, sText);
     const int nHeight = metrics.height() * int(sText.count('\n') + 1);
     if (nWidth > area.width() || nHeight > area.height())
-        offenders << Describe(pLabel, sText,
-                              QString("needs %1x%2, has %3x%4").arg(nWidth).arg(nHeight).arg(area.width()).arg(area.height()));
+        offenders << Describe(
+            pLabel, sText,
+            QString("needs %1x%2, has %3x%4").arg(nWidth).arg(nHeight).arg(area.width()).arg(area.height()));
 }
 
 // A push button's text keeps at least this much room to the frame on each side.
@@ -64,7 +65,8 @@ void CheckButton(const QAbstractButton* pButton, QStringList& offenders)
     // needs; less than that cuts the text or presses it against the frame.
     QSize needed = pButton->sizeHint();
     if (qobject_cast<const QPushButton*>(pButton))
-        needed.setWidth(std::max(needed.width(), TextWidth(QFontMetrics(pButton->font()), pButton->text()) + 2 * kButtonPadding));
+        needed.setWidth(
+            std::max(needed.width(), TextWidth(QFontMetrics(pButton->font()), pButton->text()) + 2 * kButtonPadding));
     if (pButton->width() < needed.width() || pButton->height() < needed.height())
         offenders << Describe(pButton, pButton->text(),
                               QString("needs %1x%2, has %3x%4")
@@ -80,12 +82,9 @@ void CheckPageLabel(const CSelFocus* pLabel, QStringList& offenders)
     const int nWidth = CSelFocus::kTextLeft + metrics.horizontalAdvance(pLabel->Text());
     const int nHeight = CSelFocus::kTextTop + metrics.height();
     if (nWidth > pLabel->width() || nHeight > pLabel->height())
-        offenders << Describe(pLabel, pLabel->Text(),
-                              QString("needs %1x%2, has %3x%4")
-                                  .arg(nWidth)
-                                  .arg(nHeight)
-                                  .arg(pLabel->width())
-                                  .arg(pLabel->height()));
+        offenders << Describe(
+            pLabel, pLabel->Text(),
+            QString("needs %1x%2, has %3x%4").arg(nWidth).arg(nHeight).arg(pLabel->width()).arg(pLabel->height()));
 }
 
 } // namespace

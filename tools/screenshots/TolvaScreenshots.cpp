@@ -9,8 +9,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
-#include <QThread>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include "TextFitCheck.h"
@@ -180,9 +180,9 @@ int main(int argc, char** argv)
         shooter.ShootBox(presenter, 175, MSG_BUTTONS_YESNO, MSG_ICON_WARNING, "box-revert-question");
         // The outcome of a transfer, and the questions around one.
         const std::pair<unsigned, EMessageIcon> outcomes[] = {
-            {156, MSG_ICON_NONE},  {157, MSG_ICON_NONE}, {185, MSG_ICON_ERROR}, {200, MSG_ICON_NONE},
-            {151, MSG_ICON_ERROR}, {154, MSG_ICON_ERROR}, {150, MSG_ICON_NONE}, {187, MSG_ICON_NONE},
-            {159, MSG_ICON_NONE},  {158, MSG_ICON_NONE}, {173, MSG_ICON_NONE}, {153, MSG_ICON_ERROR}};
+            {156, MSG_ICON_NONE},  {157, MSG_ICON_NONE},  {185, MSG_ICON_ERROR}, {200, MSG_ICON_NONE},
+            {151, MSG_ICON_ERROR}, {154, MSG_ICON_ERROR}, {150, MSG_ICON_NONE},  {187, MSG_ICON_NONE},
+            {159, MSG_ICON_NONE},  {158, MSG_ICON_NONE},  {173, MSG_ICON_NONE},  {153, MSG_ICON_ERROR}};
         for (const auto& [nId, eIcon] : outcomes)
             shooter.ShootBox(presenter, nId, MSG_BUTTONS_OK, eIcon, QString("box-outcome-%1").arg(nId));
         for (const unsigned nId : {186u, 161u, 155u})

@@ -4,10 +4,10 @@
 #include <QFile>
 #include <QMenuBar>
 
+#include "ShellFixture.h"
 #include "controls/SelFocus.h"
 #include "foundation/Paths.h"
 #include "platform/SettingsStore.h"
-#include "ShellFixture.h"
 
 namespace {
 

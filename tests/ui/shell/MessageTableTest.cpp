@@ -5,8 +5,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "foundation/Log.h"
 #include "ShellFixture.h"
+#include "foundation/Log.h"
 
 namespace {
 

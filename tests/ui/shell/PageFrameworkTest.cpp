@@ -3,8 +3,8 @@
 #include <QTest>
 #include <QVBoxLayout>
 
-#include "pages/PropertyTreeDlg.h"
 #include "ShellFixture.h"
+#include "pages/PropertyTreeDlg.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <QImage>
 
-#include "controls/SelFocus.h"
 #include "ShellFixture.h"
+#include "controls/SelFocus.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
+#include "ShellFixture.h"
 #include "app/TolvaMusicTransferApp.h"
 #include "foundation/Paths.h"
 #include "platform/SettingsStore.h"
-#include "ShellFixture.h"
 
 namespace {
 
@@ -45,7 +45,11 @@ TEST_F(CStartupTest, GuestSeesOnlyItsMessageAndNothingIsCreated)
 
 TEST_F(CStartupTest, FirstStartAnnouncesTheWizardThenShowsIt)
 {
-    m_presenter.SetNextAnswer(IDOK);
+    // A second start while the announcement is open finds the program ready to answer.
+    m_presenter.QueueWhileOpen([&] {
+        EXPECT_TRUE(m_instance.Activate());
+        return IDOK;
+    });
     ASSERT_EQ(Start(), START_RUNNING);
     EXPECT_EQ(m_presenter.ShownIds(), (std::vector<unsigned>{162}));
     ASSERT_TRUE(m_pApp->MainWindow());
@@ -149,8 +153,8 @@ TEST_F(CStartupTest, LanguageFallsBackToEnglishWithALogLineAndLoadsQtsOwnTexts)
     app.SetUpLanguage(LANG_ID_ENGLISH_UK);
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Cancel");
     // Qt has its own texts for each of the other five languages under the names used.
-    for (unsigned nId : {LANG_ID_GERMAN, LANG_ID_FRENCH, LANG_ID_SPANISH_MODERN, LANG_ID_JAPANESE,
-                         LANG_ID_CHINESE_SIMPLIFIED}) {
+    for (unsigned nId :
+         {LANG_ID_GERMAN, LANG_ID_FRENCH, LANG_ID_SPANISH_MODERN, LANG_ID_JAPANESE, LANG_ID_CHINESE_SIMPLIFIED}) {
         QTranslator translator;
         EXPECT_TRUE(translator.load("qtbase_" + CTolvaMusicTransferApp::QtLanguageName(nId),
                                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))

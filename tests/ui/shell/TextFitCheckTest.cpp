@@ -2,9 +2,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ShellFixture.h"
 #include "TextFitCheck.h"
 #include "controls/SelFocus.h"
-#include "ShellFixture.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <QTest>
 #include <QUrl>
 
-#include "app/Tray.h"
 #include "ShellFixture.h"
+#include "app/Tray.h"
 #include "support/FakeDevicePower.h"
 #include "support/desktop/TestActivityMonitor.h"
 #include "support/desktop/TestTrayPresence.h"
@@ -233,7 +233,8 @@ TEST_F(CTransferTest, OpenShowsAPrivateCopyOfTheHistoryAndClearAsksFirst)
     const QString sCopy = QUrl(m_shell.Opened()[0]).toLocalFile();
     EXPECT_NE(QFileInfo(sCopy).canonicalFilePath(), QFileInfo(HistoryPathFor(kUuid)).canonicalFilePath());
     EXPECT_EQ(ReadTestFile(sCopy), "C:/Music/a.mp3|line\r\n");
-    EXPECT_EQ(QFile::permissions(sCopy) & (QFileDevice::ReadOther | QFileDevice::ReadGroup), QFileDevice::Permissions());
+    EXPECT_EQ(QFile::permissions(sCopy) & (QFileDevice::ReadOther | QFileDevice::ReadGroup),
+              QFileDevice::Permissions());
     QFile::remove(sCopy);
 
     m_presenter.SetNextAnswer(IDNO);
@@ -305,11 +306,16 @@ struct SOutcomeCase
 TEST_F(CTransferTest, EachOutcomeShowsAtMostOneMessageByWindowAndHowTheRunStarted)
 {
     const SOutcomeCase cases[] = {
-        {true, false, EC_OK, {156}},         {true, false, EC_FILE_FAILED, {}},
-        {true, false, EC_DEVICE_FULL, {151}}, {true, false, EC_NO_EXTERNAL, {173}},
-        {true, true, EC_OK, {}},             {true, true, EC_TARGET_ERROR, {154}},
-        {false, false, EC_OK, {}},           {false, false, EC_NO_FILES, {200}},
-        {false, false, EC_DEVICE_FULL, {}},  {false, true, EC_CANCELLED, {}},
+        {true, false, EC_OK, {156}},
+        {true, false, EC_FILE_FAILED, {}},
+        {true, false, EC_DEVICE_FULL, {151}},
+        {true, false, EC_NO_EXTERNAL, {173}},
+        {true, true, EC_OK, {}},
+        {true, true, EC_TARGET_ERROR, {154}},
+        {false, false, EC_OK, {}},
+        {false, false, EC_NO_FILES, {200}},
+        {false, false, EC_DEVICE_FULL, {}},
+        {false, true, EC_CANCELLED, {}},
         {false, true, EC_DEVICE_FULL, {}},
     };
     CTolvaMusicTransferDlg& wnd = StartWithPlayer();
@@ -318,7 +324,8 @@ TEST_F(CTransferTest, EachOutcomeShowsAtMostOneMessageByWindowAndHowTheRunStarte
     wnd.StartIdleDetection(5);
     std::size_t nRequests = 0;
     for (const SOutcomeCase& c : cases) {
-        SCOPED_TRACE(testing::Message() << "shown " << c.bShown << " automatic " << c.bAutomatic << " code " << c.nCode);
+        SCOPED_TRACE(testing::Message() << "shown " << c.bShown << " automatic " << c.bAutomatic << " code "
+                                        << c.nCode);
         m_presenter.ClearShown();
         if (c.bShown)
             wnd.OnCommand(ID_SETUP_CONSOLE);
@@ -379,7 +386,8 @@ TEST_F(CTransferTest, ExploreOpensTheSharesWakesThePlayerOnceAfterAFailureAndThe
 {
     CTolvaMusicTransferDlg& wnd = StartWithPlayer();
     m_shell.SetAutoComplete(true);
-    wnd.SendMessage(CWindowMessage::WithPayload(WM_SET_DEVICE_PICTURE_TEXT, std::pair<QString, QString>("HAP", "127.0.0.2")));
+    wnd.SendMessage(
+        CWindowMessage::WithPayload(WM_SET_DEVICE_PICTURE_TEXT, std::pair<QString, QString>("HAP", "127.0.0.2")));
     m_shell.QueueResults({false, true});
     wnd.OnCommand(ID_EXPLORE);
     EXPECT_TRUE(QTest::qWaitFor([&] { return m_shell.Opened().size() == 2; }, 10000));
