@@ -674,8 +674,18 @@ void CPropertyTreePageSyncSettings::ShowFileCopying(const QString&, std::uint64_
 {
     if (m_bCancelRequested.load())
         return;
+    // Reports come per copied block; the interface thread gets at most one at a time and reads
+    // the latest figure when it comes to it, so it never falls behind the copy.
+    m_nLatestBytes.store(nBytesCopied);
+    if (m_bBytesPosted.exchange(true))
+        return;
     QMetaObject::invokeMethod(
-        this, [this, nBytesCopied] { ApplyFileCopying(nBytesCopied); }, Qt::QueuedConnection);
+        this,
+        [this] {
+            m_bBytesPosted.store(false);
+            ApplyFileCopying(m_nLatestBytes.load());
+        },
+        Qt::QueuedConnection);
 }
 
 void CPropertyTreePageSyncSettings::ApplyProgress(unsigned nDone, unsigned nTotal)

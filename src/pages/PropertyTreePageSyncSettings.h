@@ -193,6 +193,9 @@ private:
     std::int64_t m_nRunStartMs = 0;
     std::uint64_t m_nBytesDone = 0;
     std::uint64_t m_nBytesCurrent = 0;
+    // The copy's latest byte count from the transfer thread, and whether a report is on its way.
+    std::atomic<std::uint64_t> m_nLatestBytes{0};
+    std::atomic<bool> m_bBytesPosted{false};
     unsigned m_nDone = 0;
     unsigned m_nTotal = 0;
     QString m_texts[2]; // Start, Stop
