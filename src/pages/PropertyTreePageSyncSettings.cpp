@@ -126,6 +126,8 @@ CPropertyTreePageSyncSettings::CPropertyTreePageSyncSettings(QWidget* pParent)
 
 CPropertyTreePageSyncSettings::~CPropertyTreePageSyncSettings()
 {
+    if (!m_sHistoryCopy.isEmpty())
+        QFile::remove(m_sHistoryCopy);
     if (m_pTimers)
         m_pTimers->KillAllTimers(this);
 }
@@ -759,6 +761,9 @@ void CPropertyTreePageSyncSettings::OpenTransferredFilesList()
     QTemporaryFile copy(
         QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation)).filePath("TransferHistory-XXXXXX.txt"));
     copy.setAutoRemove(false);
+    // One copy at a time: the one opened before goes.
+    if (!m_sHistoryCopy.isEmpty())
+        QFile::remove(m_sHistoryCopy);
     if (!copy.open()) {
         WriteLog("OpenTransferredFilesList: no temporary copy could be made.");
         return;
@@ -767,6 +772,7 @@ void CPropertyTreePageSyncSettings::OpenTransferredFilesList()
     if (history.open(QIODevice::ReadOnly))
         copy.write(history.readAll());
     copy.close();
+    m_sHistoryCopy = copy.fileName();
     if (m_pShell)
         m_pShell->Open(QUrl::fromLocalFile(copy.fileName()).toString(), {});
 }

@@ -181,6 +181,7 @@ private:
     CSettingPair<DWORD> m_priority;
     CSettingPair<DWORD> m_destination;
     QString m_sDeviceName;
+    QString m_sHistoryCopy; // the private copy of the history opened last
     bool m_bTransferredListShown = true;
     // Run state of the manual transfer display.
     bool m_bTransferFromPage = false;

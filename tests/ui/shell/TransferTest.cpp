@@ -235,7 +235,12 @@ TEST_F(CTransferTest, OpenShowsAPrivateCopyOfTheHistoryAndClearAsksFirst)
     EXPECT_EQ(ReadTestFile(sCopy), "C:/Music/a.mp3|line\r\n");
     EXPECT_EQ(QFile::permissions(sCopy) & (QFileDevice::ReadOther | QFileDevice::ReadGroup),
               QFileDevice::Permissions());
-    QFile::remove(sCopy);
+    // A second Open replaces the first copy; the page's end takes the last one along.
+    static_cast<QPushButton*>(wnd.SyncPage().Control(Page::IDC_OPEN))->click();
+    ASSERT_EQ(m_shell.Opened().size(), 2u);
+    EXPECT_FALSE(QFile::exists(sCopy));
+    const QString sSecond = QUrl(m_shell.Opened()[1]).toLocalFile();
+    EXPECT_TRUE(QFile::exists(sSecond));
 
     m_presenter.SetNextAnswer(IDNO);
     static_cast<QPushButton*>(wnd.SyncPage().Control(Page::IDC_CLEAR))->click();
@@ -244,6 +249,8 @@ TEST_F(CTransferTest, OpenShowsAPrivateCopyOfTheHistoryAndClearAsksFirst)
     static_cast<QPushButton*>(wnd.SyncPage().Control(Page::IDC_CLEAR))->click();
     EXPECT_TRUE(ReadTestFile(HistoryPathFor(kUuid)).isEmpty());
     EXPECT_EQ(m_presenter.ShownIds(), (std::vector<unsigned>{161, 161}));
+    m_pWnd.reset();
+    EXPECT_FALSE(QFile::exists(sSecond));
 }
 
 // ---------------------------------------------------------------------------------------------
