@@ -39,7 +39,16 @@ enum EResourceId : unsigned
     IDI_APPLICATION_ICON = 107,
     IDI_TRAY_AUTO_OFF = 210,
     IDI_TRAY_AUTO_ON = 219,
+    IDI_TRAY_FRAME_FIRST = 211, // 211 to 218: the animation while a transfer runs
     IDB_DEFAULT_DEVICE = 186,
+};
+
+// The mouse messages of the notification-area icon (WM_TRAY_NOTIFY's lParam).
+enum ETrayMouse : int
+{
+    TRAY_MOUSE_LEFT_DOWN = 513,
+    TRAY_MOUSE_LEFT_DOUBLE = 515,
+    TRAY_MOUSE_RIGHT_UP = 517,
 };
 
 enum ETimerId : unsigned

@@ -133,8 +133,8 @@ EStartResult CTolvaMusicTransferApp::InitInstance(const QStringList& arguments)
         m_services.presenter.Show(nullptr, box);
     }
 
-    m_pMainWnd = std::make_unique<CTolvaMusicTransferDlg>(
-        SMainWindowServices{m_services.presenter, m_services.timers, m_services.shell});
+    m_pMainWnd = std::make_unique<CTolvaMusicTransferDlg>(SMainWindowServices{
+        m_services.presenter, m_services.timers, m_services.shell, nullptr, m_services.pActivity, m_services.pTrayPresence});
     m_pMainWnd->Start();
     m_pMainWnd->show(); // stays hidden when started at logon
     return START_RUNNING;

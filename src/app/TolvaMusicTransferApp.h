@@ -5,7 +5,9 @@
 
 #include <QStringList>
 
+class IInputActivityMonitor;
 class IMessagePresenter;
+class ITrayPresence;
 class IShellOpener;
 class ISingleInstance;
 class ITimerService;
@@ -21,6 +23,9 @@ struct SStartupServices
     ISingleInstance& singleInstance;
     // The signed-in user is a guest (tests replace the account check).
     std::function<bool()> isGuest;
+    // The automatic transfer's input watch and the notification area (null in tests: none).
+    IInputActivityMonitor* pActivity = nullptr;
+    ITrayPresence* pTrayPresence = nullptr;
 };
 
 enum EStartResult

@@ -12,19 +12,23 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QThread>
 #include <QUrl>
 
 #include "app/AboutDlg.h"
 #include "app/ResourceIds.h"
+#include "app/Tray.h"
 #include "app/WaitDlg.h"
 #include "app/WizardEndDlg.h"
 #include "controls/DevicePicture.h"
 #include "controls/SelFocus.h"
 #include "desktop/FolderPicker.h"
+#include "desktop/IInputActivityMonitor.h"
 #include "desktop/IMessagePresenter.h"
 #include "desktop/IShellOpener.h"
 #include "desktop/ITimerService.h"
+#include "desktop/ITrayPresence.h"
 #include "desktop/Pictures.h"
 #include "foundation/Log.h"
 #include "foundation/MessageIds.h"
@@ -44,6 +48,13 @@ using enum CSelFocus::EState;
 constexpr unsigned kTextIds[] = {101, 102, 103, 104, 106, 107, 108, 136, 140, 141, 142, 150, 151,
                                  152, 153, 154, 155, 156, 157, 158, 159, 160, 163, 164, 165, 166,
                                  167, 173, 174, 175, 177, 178, 182, 185, 187, 200, 244};
+
+constexpr int kPowerRetryMs = 5000;
+constexpr int kTrayAnimationMs = 100;
+// How long the program waits at logon for the desktop's notification area.
+constexpr int kTrayHostWaitMs = 30000;
+// While an automatic transfer runs, the monitor is armed only to hear the user's input.
+constexpr std::int64_t kWatchOnlyMs = 24LL * 3600 * 1000;
 
 // The page labels' font: pixel size 18, a weight between medium and demi-bold.
 constexpr int kLabelFontPixelSize = 18;
@@ -77,6 +88,7 @@ SMessageBox Box(unsigned nTextId, EMessageButtons eButtons = MSG_BUTTONS_OK, EMe
 
 CTolvaMusicTransferDlg::CTolvaMusicTransferDlg(const SMainWindowServices& services, QWidget* pParent)
     : CPropertyTreeDlg(pParent), m_presenter(services.presenter), m_timers(services.timers), m_shell(services.shell),
+      m_pActivity(services.pActivity), m_pTrayPresence(services.pTrayPresence),
       m_pUi(std::make_unique<Ui::CTolvaMusicTransferDlg>()),
       m_port(this, [this](CWindowMessage& msg) { return HandleMessage(msg); }),
       m_pPageConnection(std::make_unique<CPropertyTreePageConnection>()),
@@ -89,6 +101,12 @@ CTolvaMusicTransferDlg::CTolvaMusicTransferDlg(const SMainWindowServices& servic
     for (const unsigned nId : kTextIds)
         m_texts[nId] = LoadStringText(nId);
     m_commonManager.Initialize(this, this);
+    m_pPageSync->SetServices(this, &m_presenter, &m_timers, &m_shell);
+    m_commonManager.TransferManager().SetProgressListener(m_pPageSync.get());
+    if (m_pActivity)
+        m_pActivity->SetHandlers([this] { OnIdle(); }, [this](EInputKind eKind) { OnUserActivity(eKind); });
+    m_pTray = std::make_unique<CTray>([this](unsigned nId) { OnCommand(nId); },
+                                      [this](int nMouse) { PostMessage(CWindowMessage(WM_TRAY_NOTIFY, 0, nMouse)); });
 
     AddPage(102, m_pRootInfo.get(), m_pPageConnection.get(), CPropertyTreePageConnection::kTemplateId);
     AddPage(103, m_pRootInfo.get(), m_pPageContents.get(), CPropertyTreePageContentsSettings::kTemplateId);
@@ -116,10 +134,19 @@ CTolvaMusicTransferDlg::~CTolvaMusicTransferDlg()
 {
     qApp->removeEventFilter(this);
     UnregisterMainWindow(this);
+    // No progress report reaches the page from here on, no input report the window.
+    m_commonManager.TransferManager().SetProgressListener(nullptr);
+    if (m_pActivity) {
+        m_pActivity->Disarm();
+        m_pActivity->SetHandlers({}, {});
+    }
     // No message is handled from here on; a worker blocked in a send to this window returns, so
     // the common manager can join its threads.
     m_port.Close();
     m_timers.KillAllTimers(this);
+    // The explore-share thread uses the common manager; it ends before the manager does.
+    if (m_exploreThread.joinable())
+        m_exploreThread.join();
     DestroyPages();
     // The pages are children of the page area; they are deleted by their owners (the members),
     // not by Qt.
@@ -169,6 +196,26 @@ void CTolvaMusicTransferDlg::Start()
         StartWizard();
     else
         StartConsole();
+
+    // The icon appears once the desktop has a notification area; without one the settings
+    // window shows, and a second start of the program reaches it.
+    if (m_pTrayPresence) {
+        QPointer<CTolvaMusicTransferDlg> pSelf(this);
+        m_pTrayPresence->WhenAvailable(
+            [pSelf](bool bAvailable) {
+                if (!pSelf)
+                    return;
+                if (bAvailable) {
+                    pSelf->m_pTray->Attach();
+                    pSelf->RefreshTray();
+                } else {
+                    WriteLog("No notification area: the settings window shows.");
+                    pSelf->m_bShowWindow = true;
+                    pSelf->showNormal();
+                }
+            },
+            kTrayHostWaitMs);
+    }
 }
 
 void CTolvaMusicTransferDlg::StartConsole()
@@ -458,10 +505,17 @@ std::intptr_t CTolvaMusicTransferDlg::HandleMessage(CWindowMessage& msg)
         if (!m_commonManager.SelectDevice(sUuid))
             return 1;
         m_sSelDeviceUuid = sUuid;
+        m_bManualTransferGreyed = false;
+        RefreshTray();
         return 0;
     }
     case WM_TRANSFER_FINISHED: ChangeTransferState(static_cast<int>(msg.lParam)); return 0;
-    case WM_SET_TRAY_ICON: m_nTrayIconId = static_cast<unsigned>(msg.lParam); return 0;
+    case WM_SET_TRAY_ICON:
+        if (msg.lParam != 0) {
+            m_nTrayIconId = static_cast<unsigned>(msg.lParam);
+            m_pTray->SetIcon(m_nTrayIconId);
+        }
+        return 0;
     case WM_CHANGE_MODE: ChangeMode(static_cast<int>(msg.wParam), static_cast<int>(msg.lParam)); return 0;
     case WM_DEVICE_NOT_FOUND: OfferDeviceOffline(); return 0;
     case WM_ENABLE_NEXT:
@@ -522,6 +576,8 @@ std::intptr_t CTolvaMusicTransferDlg::HandleMessage(CWindowMessage& msg)
             return 1;
         return !m_pPageContents->IsFolderListModified() && !m_pPageContents->IsExtensionListModified() ? 1 : 0;
     case WM_SET_IN_TIMER:
+        m_bManualTransferGreyed = false;
+        RefreshTray();
         m_bInTimer = msg.lParam != 0;
         m_timers.KillTimer(this, TIMER_ID_ON_SHOW_PANEL);
         return 0;
@@ -1017,6 +1073,10 @@ void CTolvaMusicTransferDlg::OnWizardEnd()
 
 bool CTolvaMusicTransferDlg::eventFilter(QObject* pWatched, QEvent* pEvent)
 {
+    // A modal dialog opening or closing over the window greys or enables the tray menu's items.
+    if (pWatched == this && (pEvent->type() == QEvent::WindowBlocked || pEvent->type() == QEvent::WindowUnblocked))
+        QMetaObject::invokeMethod(
+            this, [this] { RefreshTray(); }, Qt::QueuedConnection);
     if (pEvent->type() == QEvent::KeyPress) {
         auto* pWidget = qobject_cast<QWidget*>(pWatched);
         if (pWidget && pWidget->window() == this && HandleKey(pWidget, static_cast<QKeyEvent*>(pEvent)))
@@ -1059,26 +1119,420 @@ bool CTolvaMusicTransferDlg::HandleKey(QWidget* pTarget, QKeyEvent* pEvent)
 }
 
 // ---------------------------------------------------------------------------------------------
-// Seams: the work of these belongs to the transfer state, the tray, the message dialogs and the
-// Connection page. Their dispatch is complete; the bodies grow with those parts.
+// Transfer state and outcome
+
+namespace {
+
+// The message of a run's outcome: text id and icon; text 0 shows nothing.
+struct SResultMessage
+{
+    unsigned nTextId = 0;
+    EMessageIcon eIcon = MSG_ICON_NONE;
+};
+
+SResultMessage ResultMessage(int nCode, bool bSomeFilesFailed)
+{
+    switch (nCode) {
+    case EC_OK: return {bSomeFilesFailed ? 157u : 156u, MSG_ICON_NONE};
+    case EC_NO_DEVICE:
+    case EC_DEVICE_OFFLINE:
+    case EC_NO_UUID:
+    case EC_NO_IP: return {185, MSG_ICON_ERROR};
+    case EC_NO_FILES: return {200, MSG_ICON_NONE};
+    case EC_DEVICE_FULL: return {151, MSG_ICON_ERROR};
+    case EC_ACCESS_DENIED:
+    case EC_TARGET_ERROR: return {154, MSG_ICON_ERROR};
+    case EC_CANCELLED: return {150, MSG_ICON_NONE};
+    case EC_POWER_NOT_READY: return {187, MSG_ICON_NONE};
+    case EC_NO_FORMAT: return {159, MSG_ICON_NONE};
+    case EC_NO_FOLDER: return {158, MSG_ICON_NONE};
+    case EC_NO_EXTERNAL: return {173, MSG_ICON_NONE};
+    default: return {};
+    }
+}
+
+} // namespace
+
+bool CTolvaMusicTransferDlg::StartFileSync()
+{
+    if (m_sSelDeviceUuid.isEmpty() || m_eDM == DM_CONSOLE_NO_DEVICE || m_eDM == DM_CONSOLE_TRANSFER ||
+        m_eDM == DM_WIZARD_CONNECTION || m_eDM == DM_WIZARD_CONTENTS || m_eDM == DM_WIZARD_TRANSFERRING)
+        return false;
+    WriteLog("Enter CTolvaMusicTransferDlg::StartFileSync");
+    if (m_nCurPageId != CPropertyTreePageSyncSettings::kTemplateId) {
+        ShowPage(CPropertyTreePageSyncSettings::kTemplateId);
+        SetLabelStates(SEL_FOCUS_UNAVAILABLE, SEL_FOCUS_UNAVAILABLE, SEL_FOCUS_SELECTED);
+    }
+    if (m_eDM == DM_CONSOLE) {
+        WriteLog("Set m_bCtrlTrayIcon = TRUE.");
+        m_bCtrlTrayIcon = true;
+        m_bTrayTransferring = true;
+        m_nTrayFrame = 1;
+        // The icon animates only while a console transfer runs.
+        m_timers.SetTimer(this, TIMER_ID_TRAY_ANIMATION, kTrayAnimationMs, [this] { OnTrayAnimationTick(); });
+        ChangeMode(DM_CONSOLE_TRANSFER, 0);
+    } else if (m_eDM == DM_WIZARD_TRANSFER) {
+        m_pUi->btnEnd->setEnabled(false);
+        m_pUi->btnPrev->setEnabled(false);
+        ChangeMode(DM_WIZARD_TRANSFERRING, 5);
+    }
+    RefreshTray();
+    m_bTransferring = true;
+    m_bResultArrived = false;
+    m_commonManager.StartSync();
+    return true;
+}
+
+void CTolvaMusicTransferDlg::CancelFileSync()
+{
+    // A user's stop is final: no automatic retry of a device that is not ready.
+    m_bRetryAllowed = false;
+    m_commonManager.CancelSync();
+}
 
 void CTolvaMusicTransferDlg::ChangeTransferState(int nCode)
 {
+    if (!m_bRetryCountRead) {
+        m_bRetryCountRead = true;
+        m_nRetryConfigured = static_cast<int>(std::min<DWORD>(GetDevicePowerFrequency(), 1000));
+        m_nRetryLeft = m_nRetryConfigured;
+    }
+    if (nCode == EC_POWER_NOT_READY && m_nRetryLeft > 0 && m_bRetryAllowed) {
+        --m_nRetryLeft;
+        m_timers.SetTimer(this, TIMER_ID_POWER_RETRY, kPowerRetryMs, [this] {
+            m_timers.KillTimer(this, TIMER_ID_POWER_RETRY);
+            m_commonManager.RecheckPower();
+        });
+        return;
+    }
+    m_timers.KillTimer(this, TIMER_ID_POWER_RETRY);
+    if (m_nRetryLeft == 0)
+        m_commonManager.ClearCheckingPower();
+    m_nRetryLeft = m_nRetryConfigured;
+    m_bRetryAllowed = true;
+
+    m_bResultArrived = true;
+    m_bTrayTransferring = false;
     WriteLogF("CTolvaMusicTransferDlg::ChangeTransferState: eErrorCode = %d.\n", nCode);
+    WriteLog("Set m_bCtrlTrayIcon = FALSE.");
+    m_bCtrlTrayIcon = false;
+    m_timers.KillTimer(this, TIMER_ID_TRAY_ANIMATION);
+
+    m_pUi->btnCancel->setEnabled(true);
+    const bool bFromPage = m_pPageSync->EndTransfer(nCode);
+
+    const bool bAutoOn = GetAutoTransfer();
+    if (bAutoOn)
+        StartIdleDetection(static_cast<int>(GetAutoTransferTime()));
+    else if (m_pActivity && !m_bIdleDetection)
+        m_pActivity->Disarm();
+    if (m_eDM == DM_CONSOLE || m_eDM == DM_CONSOLE_TRANSFER)
+        SendMessage(CWindowMessage(WM_SET_TRAY_ICON, 0, bAutoOn ? IDI_TRAY_AUTO_ON : IDI_TRAY_AUTO_OFF));
+
+    if (m_eDM == DM_WIZARD_TRANSFERRING) {
+        m_pUi->btnPrev->setEnabled(true);
+        m_pUi->btnEnd->setEnabled(true);
+        ChangeMode(DM_WIZARD_TRANSFER, 6);
+    } else if (m_eDM == DM_CONSOLE_TRANSFER) {
+        ChangeMode(DM_CONSOLE, 2);
+    } else if (m_eDM == DM_CONSOLE) {
+        ChangeMode(DM_CONSOLE, 0);
+    }
+
+    const bool bAutomatic = m_bAutoTransfer;
+    if (m_bOfflineDuringTransfer) {
+        m_bOfflineDuringTransfer = false;
+        SendMessage(CWindowMessage(WM_REFRESH_CONTENTS_PAGE));
+        DeviceLostSteps();
+        m_sSelDeviceUuid.clear();
+        m_pPageContents->SetSelectedDevice(QString());
+        if (m_bShowWindow) {
+            CloseOpenMessageBox();
+            m_presenter.Show(this, Box(153, MSG_BUTTONS_OK, MSG_ICON_ERROR));
+        }
+    } else {
+        ShowResultMessage(nCode, bFromPage, bAutomatic);
+    }
+
     m_bTransferring = false;
+    m_bAutoTransfer = false;
+    m_bCanCancel = true;
+    m_pPageSync->ClearCancelRequested();
+    RefreshTray();
+    if (m_bQuitAfterTransfer)
+        Quit();
+}
+
+void CTolvaMusicTransferDlg::ShowResultMessage(int nCode, bool bFromPage, bool bAutomatic)
+{
+    const bool bSomeFailed = m_commonManager.IsSomeFilesFailed();
+    SResultMessage message = ResultMessage(nCode, bSomeFailed);
+    if (nCode == EC_CANCELLED && m_bQuitAfterTransfer)
+        message = {};
+    bool bShow = false;
+    if (m_bShowWindow && !bAutomatic) {
+        bShow = bFromPage;
+    } else if (m_bShowWindow) {
+        // An automatic transfer that went well says nothing over the open window.
+        bShow = nCode != EC_OK || bSomeFailed;
+    } else if (bAutomatic) {
+        bShow = nCode == EC_CANCELLED && m_bWindowShownAtAutoStart;
+    } else {
+        bShow = bFromPage && (nCode == EC_NO_FILES || nCode == EC_CANCELLED || nCode == EC_POWER_NOT_READY ||
+                              nCode == EC_NO_FORMAT || nCode == EC_NO_FOLDER || nCode == EC_NO_EXTERNAL);
+    }
+    if (!bShow || message.nTextId == 0)
+        return;
+    CloseOpenMessageBox();
+    m_presenter.Show(this, Box(message.nTextId, MSG_BUTTONS_OK, message.eIcon));
+}
+
+void CTolvaMusicTransferDlg::DeviceLostSteps()
+{
+    m_strModel.clear();
+    m_strIpAddress.clear();
+    UpdateDeviceText();
+    m_pPageSync->SetDeviceName(QString());
+    SetShowExplore(nullptr, false);
+    switch (m_eDM) {
+    case DM_CONSOLE:
+    case DM_CONSOLE_TRANSFER:
+        ShowPage(CPropertyTreePageConnection::kTemplateId);
+        ChangeMode(DM_CONSOLE_NO_DEVICE, 0);
+        break;
+    case DM_WIZARD_CONNECTION: m_pUi->btnNext->setEnabled(false); break;
+    case DM_WIZARD_CONTENTS:
+    case DM_WIZARD_TRANSFER:
+        m_pUi->btnPrev->setEnabled(false);
+        m_pUi->btnNext->setEnabled(false);
+        ShowPage(CPropertyTreePageConnection::kTemplateId);
+        ChangeMode(DM_WIZARD_CONNECTION, 4);
+        break;
+    default: break;
+    }
+    if (IsConsoleMode(m_eDM))
+        SendMessage(CWindowMessage(WM_SET_TRAY_ICON, 0, GetAutoTransfer() ? IDI_TRAY_AUTO_ON : IDI_TRAY_AUTO_OFF));
+    if (m_eDM == DM_WIZARD_CONNECTION)
+        m_pUi->btnEnd->setFocus();
+    else if (m_eDM == DM_CONSOLE_NO_DEVICE)
+        m_pUi->btnOK->setFocus();
+    m_pPageConnection->Refresh();
+}
+
+bool CTolvaMusicTransferDlg::DropDeviceFromConnectionPage(const QString& sUuid)
+{
+    // The page drops the card; a player that had no card counts as the selected one when the
+    // window knows it as selected.
+    const bool bCardSelected = m_pPageConnection->DropDevice(sUuid);
+    return bCardSelected || (!sUuid.isEmpty() && sUuid == m_sSelDeviceUuid);
 }
 
 void CTolvaMusicTransferDlg::DeviceOffLine(const QString& sUuid)
 {
     WriteLog("Enter CTolvaMusicTransferDlg::DeviceOffLine.\n");
     WriteLog("CTolvaMusicTransferDlg::DeviceOffLine\tsUuid = " + sUuid + ".\n");
+    const bool bSelected = DropDeviceFromConnectionPage(sUuid);
+    m_pPageConnection->Refresh();
+    if (!bSelected)
+        return;
+    if (m_bTransferring && m_bCanCancel && !m_bResultArrived) {
+        WriteLog("Enter is Transfering");
+        m_bCanCancel = false;
+        m_pPageSync->HandleCancelFileSync();
+        m_bOfflineDuringTransfer = true;
+        WriteLog("Leave Transfering");
+        return;
+    }
+    WriteLog("Enter !bTransfering");
+    m_bManualTransferGreyed = true;
+    m_pPageSync->ClearStatusText();
+    SendMessage(CWindowMessage(WM_REFRESH_CONTENTS_PAGE));
+    DeviceLostSteps();
+    m_pUi->btnApply->setEnabled(false);
+    CloseOpenMessageBox();
+    if (m_bShowWindow) {
+        const int nResult = RunOfflineDialog(true);
+        if (nResult != 1) {
+            m_sSelDeviceUuid.clear();
+            m_pPageContents->SetSelectedDevice(QString());
+        } else if (m_eDM == DM_WIZARD_CONNECTION) {
+            SendMessage(CWindowMessage(WM_ENABLE_NEXT, 0, 1));
+        }
+    } else {
+        m_sSelDeviceUuid.clear();
+        m_pPageContents->SetSelectedDevice(QString());
+        m_timers.SetTimer(this, TIMER_ID_ON_SHOW_PANEL, kShowPanelTimerMs, [this] { OnShowPanelTimer(); });
+        m_bInTimer = true;
+        m_pPageConnection->SetTimerFlag(true);
+    }
+    RefreshTray();
 }
 
 void CTolvaMusicTransferDlg::OfferDeviceOffline()
-{}
+{
+    if (m_bWizardThisRun || m_bAutoStartExisted || m_bInTimer)
+        return;
+    if (IsModalOpen() && m_bWaitDlgOpen) {
+        m_bWaitDlgOpen = false;
+        CloseWaitDialog();
+    }
+    if (m_bOfflinePromptDone)
+        return;
+    if (m_bOfflineDlgOpen) {
+        // One search round is over: the open dialog goes back to its idle look.
+        if (m_pOfflineDlg)
+            m_pOfflineDlg->OnNotice();
+        return;
+    }
+    const QString sCurrent = GetCurrentDevId();
+    if (!sCurrent.isEmpty() && m_pPageConnection->HasCard(sCurrent))
+        return;
+    const int nResult = RunOfflineDialog(false);
+    if (nResult == 1 || nResult == 2) {
+        m_bOfflineDlgOpen = false;
+        m_bOfflinePromptDone = true;
+    }
+}
 
-void CTolvaMusicTransferDlg::OnTrayNotification(std::uintptr_t, std::intptr_t)
-{}
+void CTolvaMusicTransferDlg::OnExplore()
+{
+    if (m_bQuitAfterTransfer)
+        return;
+    if (m_sSelDeviceUuid.isEmpty() || m_strIpAddress.isEmpty()) {
+        // The desktop's network folder: gvfs's, else KDE's.
+        m_shell.Open(QStringLiteral("network:///"), [this](bool bOpened) {
+            if (!bOpened)
+                m_shell.Open(QStringLiteral("remote:/"), {});
+        });
+        return;
+    }
+    OpenDeviceShare(true);
+}
+
+void CTolvaMusicTransferDlg::OpenDeviceShare(bool bRetry)
+{
+    const QString sIp = m_strIpAddress;
+    const QString sUrl = QStringLiteral("smb://%1/").arg(sIp);
+    m_shell.Open(sUrl, [this, bRetry, sIp](bool bOpened) {
+        if (bOpened)
+            return;
+        if (!bRetry) {
+            // Nothing on this desktop opens network shares: tell the address to copy.
+            WriteLog("OnExplore: the share could not be opened: smb://" + sIp + "/");
+            if (m_bShowWindow && !IsModalOpen()) {
+                SMessageBox box = Box(132);
+                box.sText = LoadStringText(132) + QStringLiteral(":\nsmb://%1/").arg(sIp);
+                m_presenter.Show(this, box);
+            }
+            return;
+        }
+        if (m_bExploreRunning.exchange(true))
+            return;
+        if (m_exploreThread.joinable())
+            m_exploreThread.join();
+        // The player may be asleep: wake it on a thread of its own, then try once more.
+        m_exploreThread = std::thread([this] {
+            const bool bAwake = m_commonManager.SetDevicePowerState();
+            m_port.PostCall([this, bAwake] {
+                m_bExploreRunning.store(false);
+                if (bAwake && !m_bQuitAfterTransfer && !m_bQuitRequested)
+                    OpenDeviceShare(false);
+            });
+        });
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Notification-area icon
+
+void CTolvaMusicTransferDlg::RefreshTray()
+{
+    if (!m_pTray)
+        return;
+    const bool bModal = IsModalOpen();
+    m_pTray->Refresh(m_bTrayTransferring, m_bManualTransferGreyed || m_sSelDeviceUuid.isEmpty() || bModal, bModal);
+}
+
+void CTolvaMusicTransferDlg::OnTrayAnimationTick()
+{
+    if (!m_bCtrlTrayIcon) {
+        m_timers.KillTimer(this, TIMER_ID_TRAY_ANIMATION);
+        return;
+    }
+    // Frames 1 to 8 show icons 211 to 218; frame 9 keeps 218 one tick longer.
+    if (m_nTrayFrame <= 8)
+        SendMessage(CWindowMessage(WM_SET_TRAY_ICON, 0, IDI_TRAY_FRAME_FIRST + m_nTrayFrame - 1));
+    m_nTrayFrame = m_nTrayFrame >= 9 ? 1 : m_nTrayFrame + 1;
+}
+
+void CTolvaMusicTransferDlg::OnTrayNotification(std::uintptr_t, std::intptr_t lParam)
+{
+    switch (lParam) {
+    case TRAY_MOUSE_LEFT_DOWN:
+    case TRAY_MOUSE_RIGHT_UP:
+        RefreshTray();
+        OnCommand(ID_TO_FOREGROUND);
+        if (m_pTray)
+            m_pTray->PopupMenu();
+        break;
+    case TRAY_MOUSE_LEFT_DOUBLE: OnCommand(ID_SETUP_CONSOLE); break;
+    default: break;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Automatic transfer on idle
+
+void CTolvaMusicTransferDlg::StartIdleDetection(int nMinutes)
+{
+    m_bIdleDetection = true;
+    if (m_pActivity)
+        m_pActivity->Arm(static_cast<std::int64_t>(std::max(nMinutes, 0)) * 60000);
+}
+
+void CTolvaMusicTransferDlg::StopIdleDetection()
+{
+    m_bIdleDetection = false;
+    if (m_pActivity)
+        m_pActivity->Disarm();
+}
+
+void CTolvaMusicTransferDlg::OnIdle()
+{
+    if (!m_bIdleDetection || m_bAutoTransfer)
+        return;
+    if (IsModalOpen() || m_sSelDeviceUuid.isEmpty() || m_bTransferring) {
+        // Nothing starts now; the next idle period decides again.
+        if (m_pActivity)
+            m_pActivity->Arm(static_cast<std::int64_t>(GetAutoTransferTime()) * 60000);
+        return;
+    }
+    m_bAutoTransfer = true;
+    // Input stays watched while the automatic transfer runs, so that the user's return can stop
+    // it; the idle report itself waits until the result re-arms the period.
+    if (m_pActivity)
+        m_pActivity->Arm(kWatchOnlyMs);
+    m_bWindowShownAtAutoStart = m_bShowWindow;
+    m_pPageSync->BeginTransferUi();
+}
+
+void CTolvaMusicTransferDlg::OnUserActivity(int nKind)
+{
+    // Without an automatic transfer the monitor has started the idle period over by itself.
+    if (!m_bAutoTransfer)
+        return;
+    // Any input cancels an automatic transfer once, and only one that began while the window
+    // was hidden and still is.
+    if (m_bShowWindow || !m_bCanCancel || m_bWindowShownAtAutoStart)
+        return;
+    WriteLogF("HandleCancelFileSync (input %d).\n", nKind);
+    m_bCanCancel = false;
+    m_pPageSync->HandleCancelFileSync();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Seams: the work of these belongs to the message dialogs. Their dispatch is complete; the
+// bodies grow with those dialogs.
 
 int CTolvaMusicTransferDlg::RunWizardEndDialog()
 {
@@ -1183,9 +1637,6 @@ void CTolvaMusicTransferDlg::OnSelectDevice(bool bListed)
     m_pUi->btnOK->setFocus();
     m_pPageConnection->ScrollToTop();
 }
-
-void CTolvaMusicTransferDlg::OnExplore()
-{}
 
 std::intptr_t CTolvaMusicTransferDlg::ForwardToOfflineDialog(unsigned nMessage)
 {

@@ -1,20 +1,26 @@
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <memory>
+#include <thread>
 
 #include <QString>
 
 #include "app/RescanDlg.h"
 #include "pages/PropertyTreeDlg.h"
+#include "pages/SyncPageHost.h"
 #include "pages/WindowMessagePort.h"
 #include "platform/WindowMessages.h"
 #include "sync/CommonManager.h"
 
 class IFolderPicker;
+class IInputActivityMonitor;
 class IMessagePresenter;
 class IShellOpener;
 class ITimerService;
+class ITrayPresence;
+class CTray;
 class QAction;
 class QMenu;
 class QMenuBar;
@@ -49,6 +55,10 @@ struct SMainWindowServices
     IShellOpener& shell;
     // The folder dialog of the Contents Settings page; null: the desktop's own.
     IFolderPicker* pFolderPicker = nullptr;
+    // The desktop's input watch for the automatic transfer; null: no automatic transfer.
+    IInputActivityMonitor* pActivity = nullptr;
+    // Whether a notification area exists; null: none (the settings window shows).
+    ITrayPresence* pTrayPresence = nullptr;
 };
 
 // The program's one window and the hub of its user interface: the settings console with its
@@ -59,6 +69,7 @@ struct SMainWindowServices
 class CTolvaMusicTransferDlg final : public CPropertyTreeDlg,
                                      public IMessageReceiver,
                                      public IDeviceEventReceiver,
+                                     public ISyncPageHost,
                                      private IOfflineDialogHost
 {
     Q_OBJECT
@@ -88,8 +99,20 @@ public:
     void CloseOpenMessageBox();
     // A modal dialog or message box of the program is open.
     bool IsModalOpen() const;
-    bool IsAnySettingChanged();
-    void SaveAllSettings();
+    bool IsAnySettingChanged() override;
+    void SaveAllSettings() override;
+
+    // ISyncPageHost: the window's side of a transfer.
+    int DisplayMode() const override { return m_eDM; }
+    bool HasSelectedDevice() const override { return !m_sSelDeviceUuid.isEmpty(); }
+    // Switches the display to the transferring state and starts the run; false (nothing starts)
+    // without a selected device or in a mode without transfers.
+    bool StartFileSync() override;
+    void CancelFileSync() override;
+    bool SomeFilesFailed() const override { return m_commonManager.IsSomeFilesFailed(); }
+    // Idle detection for the automatic transfer: the idle period is armed (again) / stopped.
+    void StartIdleDetection(int nMinutes) override;
+    void StopIdleDetection() override;
     // Runs the device-offline dialog (bSearchAtOnce: the player went away, search for a minute
     // at once); returns its result (1 Select Device, 2 closed itself, 7 closed by the program).
     int RunOfflineDialog(bool bSearchAtOnce);
@@ -110,6 +133,17 @@ public:
     bool DeviceFoundAgain() const { return m_bDeviceFoundAgain; }
     bool IsRescanning() const { return m_bRescanning; }
     unsigned TrayIconId() const { return m_nTrayIconId; }
+    bool IsTransferring() const { return m_bTransferring; }
+    bool IsAutoTransferRunning() const { return m_bAutoTransfer; }
+    bool IsRetryAllowed() const { return m_bRetryAllowed; }
+    int RetriesLeft() const { return m_nRetryLeft; }
+    bool CanCancel() const { return m_bCanCancel; }
+    bool IsIdleDetection() const { return m_bIdleDetection; }
+    bool IsTrayAnimating() const { return m_bCtrlTrayIcon; }
+    bool IsQuitAfterTransfer() const { return m_bQuitAfterTransfer; }
+    bool IsTrayTransferring() const { return m_bTrayTransferring; }
+    bool IsManualTransferGreyed() const { return m_bManualTransferGreyed; }
+    CTray* Tray() const { return m_pTray.get(); }
     QString DeviceModel() const { return m_strModel; }
     QString DeviceIpAddress() const { return m_strIpAddress; }
     // The page label of a page (109, 110, 111) or of a label control id (1043, 1044, 1046).
@@ -171,9 +205,22 @@ private:
     void SetShowExplore(const QString* psIconPath, bool bShow);
     void UpdateDeviceText();
 
-    // --- Seams filled by the parts that own the work ---
+    // --- Transfer state and outcome ---
     // The outcome of a transfer run (WM_TRANSFER_FINISHED).
     void ChangeTransferState(int nCode);
+    // The device is gone: device display cleared, Connection page shown (by mode), tray icon.
+    void DeviceLostSteps();
+    // The one message box of a result, by the window's visibility and how the run started.
+    void ShowResultMessage(int nCode, bool bFromPage, bool bAutomatic);
+    // The Connection page drops the device; true when it was the selected one.
+    bool DropDeviceFromConnectionPage(const QString& sUuid);
+    // The share list of the player; after a failure one retry once the player is awake.
+    void OpenDeviceShare(bool bRetry);
+    void RefreshTray();
+    // Idle detection: the idle period ran out / the user gave input.
+    void OnIdle();
+    void OnUserActivity(int eKind);
+    void OnTrayAnimationTick();
     // The selected device went offline (WM_DEVICE_REMOVED) / was not found (WM_DEVICE_NOT_FOUND).
     void DeviceOffLine(const QString& sUuid);
     void OfferDeviceOffline();
@@ -199,6 +246,8 @@ private:
     std::unique_ptr<IFolderPicker> m_pOwnFolderPicker; // when the services bring none
     ITimerService& m_timers;
     IShellOpener& m_shell;
+    IInputActivityMonitor* const m_pActivity;
+    ITrayPresence* const m_pTrayPresence;
     const std::unique_ptr<Ui::CTolvaMusicTransferDlg> m_pUi;
     CWindowMessagePort m_port;
     CCommonManager m_commonManager;
@@ -234,6 +283,25 @@ private:
     CWaitDlg* m_pWaitDlg = nullptr;
     CWizardEndDlg* m_pWizardEndDlg = nullptr;
     CRescanDlg* m_pOfflineDlg = nullptr; // while it runs
+    // A transfer run: its start, retries, outcome and how input may cancel it.
+    bool m_bResultArrived = false;
+    bool m_bCtrlTrayIcon = false;
+    bool m_bTrayTransferring = false;
+    bool m_bManualTransferGreyed = false;
+    bool m_bAutoTransfer = false;
+    bool m_bWindowShownAtAutoStart = false;
+    bool m_bOfflineDuringTransfer = false;
+    bool m_bCanCancel = true;
+    bool m_bRetryAllowed = true;
+    bool m_bRetryCountRead = false;
+    int m_nRetryConfigured = 0;
+    int m_nRetryLeft = 0;
+    bool m_bIdleDetection = false;
+    int m_nTrayFrame = 1;
+    std::unique_ptr<CTray> m_pTray;
+    // The explore-share thread: wakes the player, then the share is opened once more.
+    std::thread m_exploreThread;
+    std::atomic<bool> m_bExploreRunning{false};
     // What WM_LOCK_WINDOW saved: the enable states of OK, Cancel and Apply and the label states.
     struct SLockSaved
     {

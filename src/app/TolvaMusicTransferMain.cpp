@@ -9,10 +9,12 @@
 #include <xcb/xcb.h>
 
 #include "app/TolvaMusicTransferApp.h"
+#include "desktop/IInputActivityMonitor.h"
 #include "desktop/MessagePresenter.h"
 #include "desktop/ShellOpener.h"
 #include "desktop/SingleInstance.h"
 #include "desktop/TimerService.h"
+#include "desktop/TrayPresence.h"
 
 namespace {
 
@@ -92,9 +94,12 @@ int main(int argc, char** argv)
     CTimerService timers;
     CShellOpener shell;
     CSingleInstance singleInstance;
+    CTrayPresence trayPresence(timers);
+    // Made before the window, destroyed after it.
+    const std::unique_ptr<IInputActivityMonitor> pActivity = CreateActivityMonitor(timers);
     int nExitCode = 0;
     {
-        CTolvaMusicTransferApp tolva({presenter, timers, shell, singleInstance, {}});
+        CTolvaMusicTransferApp tolva({presenter, timers, shell, singleInstance, {}, pActivity.get(), &trayPresence});
         switch (tolva.InitInstance(QCoreApplication::arguments())) {
         case START_RUNNING: nExitCode = g_bTerminationRequested ? 0 : tolva.Run(); break;
         case START_INSTANCE_UNREACHABLE: nExitCode = 1; break;

@@ -179,6 +179,19 @@ bool CConnectionView::AddCard(const SDeviceCard& card)
     return true;
 }
 
+bool CConnectionView::RemoveCard(const QString& sDeviceId)
+{
+    const int nIndex = m_paint.Find(sDeviceId);
+    if (nIndex < 0)
+        return false;
+    NotifyAccessible(QAccessible::ObjectDestroyed, nIndex);
+    m_paint.RemoveCard(sDeviceId);
+    Layout();
+    UpdateScrollBar();
+    viewport()->update();
+    return true;
+}
+
 bool CConnectionView::SetCardName(const QString& sDeviceId, const QString& sName)
 {
     if (!m_paint.SetCardName(sDeviceId, sName))

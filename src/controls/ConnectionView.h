@@ -30,6 +30,8 @@ public:
 
     // Appends a card; false when the view is full. The scroll bar follows.
     bool AddCard(const SDeviceCard& card);
+    // Removes a player's card (it went offline); false when it has none.
+    bool RemoveCard(const QString& sDeviceId);
     bool SetCardName(const QString& sDeviceId, const QString& sName);
     bool SetCardText(const QString& sDeviceId, const QString& sText);
     // Marks the card selected (-1: none), scrolls its row into view and redraws.

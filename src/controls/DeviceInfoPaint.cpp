@@ -58,6 +58,21 @@ bool CDeviceInfoPaint::AddCard(const SDeviceCard& card)
     return true;
 }
 
+bool CDeviceInfoPaint::RemoveCard(const QString& sDeviceId)
+{
+    const int nIndex = Find(sDeviceId);
+    if (nIndex < 0)
+        return false;
+    m_cards.erase(m_cards.begin() + nIndex);
+    for (int i = nIndex; i < Count(); ++i) {
+        SDeviceCard& card = m_cards[static_cast<size_t>(i)];
+        card.nRow = i / 2;
+        card.nColumn = i % 2;
+        card.bounds = QRect();
+    }
+    return true;
+}
+
 int CDeviceInfoPaint::Find(const QString& sDeviceId) const
 {
     for (int i = 0; i < Count(); ++i)

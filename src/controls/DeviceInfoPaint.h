@@ -55,6 +55,8 @@ public:
 
     // Appends a card; false (nothing added) once kMaxCards cards exist.
     bool AddCard(const SDeviceCard& card);
+    // Removes the card with this UUID; the cards after it move up one place. False when none.
+    bool RemoveCard(const QString& sDeviceId);
     int Count() const { return static_cast<int>(m_cards.size()); }
     const SDeviceCard& Card(int nIndex) const { return m_cards.at(static_cast<size_t>(nIndex)); }
     // Index of the card with this UUID, -1 when there is none.

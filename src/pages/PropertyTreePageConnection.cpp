@@ -337,6 +337,17 @@ QString CPropertyTreePageConnection::SelectedDeviceIp() const
     return n < 0 ? QString() : View()->Painter().Card(n).sSecondLine;
 }
 
+bool CPropertyTreePageConnection::DropDevice(const QString& sUuid)
+{
+    CConnectionView* pView = View();
+    const int nIndex = pView->Painter().Find(sUuid);
+    if (nIndex < 0)
+        return false;
+    const bool bSelected = pView->Painter().Selected() == nIndex;
+    pView->RemoveCard(sUuid);
+    return bSelected;
+}
+
 std::intptr_t CPropertyTreePageConnection::OnSelectionText(const QString& sText)
 {
     SelectIpInCombo(sText);

@@ -67,6 +67,8 @@ public:
     void ReportManualAddNoDescription();
     // A manual add is over (WM_MANUAL_ADD_FINISHED).
     void OnManualAddFinished();
+    // The player went offline: its card goes. True when it was the selected card.
+    bool DropDevice(const QString& sUuid);
     // The view's current selection text (WM_CONNECTION_PAGE_TEXT); returns the page's answer.
     std::intptr_t OnSelectionText(const QString& sText);
     // The device the view has selected now: its UUID and IP address (empty when none).

@@ -96,6 +96,8 @@ public:
     // --- Flags ---
     bool IsSomeFilesFailed() const { return m_bSomeFilesFailed.load(); }
     bool IsCheckingPower() const override { return m_bCheckingPower.load(); }
+    // The main window gave up waiting for a player that is not ready.
+    void ClearCheckingPower() { m_bCheckingPower.store(false); }
     bool IsDeviceWoken() const override { return m_bDeviceWoken.load(); }
     bool IsWakingForExplore() const override { return m_bWakingForExplore.load(); }
 

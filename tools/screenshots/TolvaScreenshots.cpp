@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include "TextFitCheck.h"
@@ -34,6 +35,7 @@
 #include "pages/DetailDialog.h"
 #include "pages/PropertyTreePageConnection.h"
 #include "pages/PropertyTreePageContentsSettings.h"
+#include "pages/PropertyTreePageSyncSettings.h"
 
 namespace {
 
@@ -168,6 +170,18 @@ void ShootConsole(CShooter& shooter, const SMainWindowServices& services)
     ShootContents(shooter, wnd, fields.sUuid);
     wnd.OnCommand(ID_PAGE_TRANSFER);
     shooter.Shoot(&wnd, "console-transfer");
+    // The Transfer Settings page through a transfer: preparing, in progress, finished.
+    CPropertyTreePageSyncSettings& page = wnd.SyncPage();
+    page.ShowPreparing();
+    shooter.Shoot(&wnd, "console-transfer-preparing");
+    page.ApplyProgress(0, 12);
+    QThread::msleep(20);
+    page.ApplyFileCopying(480'000);
+    page.ApplyProgress(3, 12);
+    shooter.Shoot(&wnd, "console-transfer-progress");
+    page.EndTransfer(0);
+    shooter.Shoot(&wnd, "console-transfer-finished");
+    page.ClearStatusText();
     // Without a player: only Connection can be reached.
     wnd.SendMessage(CWindowMessage(WM_SHOW_EXPLORE, 0, 0));
     wnd.SendMessage(CWindowMessage(WM_SET_DEVICE_PICTURE_TEXT));
@@ -306,6 +320,16 @@ int main(int argc, char** argv)
         }
         shooter.ShootBox(presenter, 162, MSG_BUTTONS_OK, MSG_ICON_NONE, "box-setup-wizard");
         shooter.ShootBox(presenter, 175, MSG_BUTTONS_YESNO, MSG_ICON_WARNING, "box-revert-question");
+        // The outcome of a transfer, and the questions around one.
+        const std::pair<unsigned, EMessageIcon> outcomes[] = {
+            {156, MSG_ICON_NONE},  {157, MSG_ICON_NONE},  {185, MSG_ICON_ERROR}, {200, MSG_ICON_NONE},
+            {151, MSG_ICON_ERROR}, {154, MSG_ICON_ERROR}, {150, MSG_ICON_NONE},  {187, MSG_ICON_NONE},
+            {159, MSG_ICON_NONE},  {158, MSG_ICON_NONE},  {173, MSG_ICON_NONE},  {153, MSG_ICON_ERROR}};
+        for (const auto& [nId, eIcon] : outcomes)
+            shooter.ShootBox(presenter, nId, MSG_BUTTONS_OK, eIcon, QString("box-outcome-%1").arg(nId));
+        for (const unsigned nId : {186u, 161u, 155u})
+            shooter.ShootBox(presenter, nId, MSG_BUTTONS_YESNO, MSG_ICON_WARNING, QString("box-question-%1").arg(nId));
+        shooter.ShootBox(presenter, 160, MSG_BUTTONS_YESNO, MSG_ICON_NONE, "box-question-160");
         offenders << shooter.Offenders();
     }
     for (const QString& sOffender : offenders)

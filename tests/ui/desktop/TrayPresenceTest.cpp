@@ -22,8 +22,11 @@
 #include <QTest>
 #include <QThread>
 
+#include "app/ResourceIds.h"
+#include "app/Tray.h"
 #include "desktop/TimerService.h"
 #include "desktop/TrayPresence.h"
+#include "foundation/StringTable.h"
 #include "support/desktop/FakeX11Desktop.h"
 
 namespace {
@@ -270,29 +273,50 @@ private:
     QString m_sService;
 };
 
+// A panel in another process: its watcher must answer while this thread waits for a reply (Qt
+// asks it with blocking calls from a bus connection of its own), so it runs on a thread of its
+// own, where QtDBus makes its helper objects.
+class CPanel
+{
+public:
+    CPanel()
+    {
+        m_watcher.moveToThread(&m_thread);
+        m_thread.start();
+    }
+    ~CPanel()
+    {
+        QMetaObject::invokeMethod(
+            &m_watcher, [&] { m_watcher.Withdraw(); }, Qt::BlockingQueuedConnection);
+        m_thread.quit();
+        m_thread.wait();
+    }
+    bool Publish()
+    {
+        bool bPublished = false;
+        QMetaObject::invokeMethod(
+            &m_watcher, [&] { bPublished = m_watcher.Publish(); }, Qt::BlockingQueuedConnection);
+        return bPublished;
+    }
+    bool WaitForItem()
+    {
+        return QTest::qWaitFor([&] { return !m_watcher.RegisteredStatusNotifierItems().isEmpty(); }, 5000);
+    }
+    QString Item() const { return m_watcher.RegisteredStatusNotifierItems().front(); }
+
+private:
+    QThread m_thread;
+    CFakeStatusNotifierWatcher m_watcher{true};
+};
+
 // The whole road at logon: the panel comes after the program, the icon is made once it is there,
 // and the panel sees the icon's tooltip and menu and can click an item.
 TEST_F(TrayPresenceTest, TheIconMadeAfterTheAnswerRegistersWithALateWatcher)
 {
     m_presence.WhenAvailable(Record(), 10000);
     QTest::qWait(100);
-    // The panel is another process: its watcher must answer while this thread waits for a reply
-    // (Qt asks it with blocking calls from a bus connection of its own).
-    QThread panel;
-    CFakeStatusNotifierWatcher watcher(true);
-    watcher.moveToThread(&panel);
-    panel.start();
-    // Published and withdrawn on its thread, where QtDBus makes its helper objects.
-    const auto stopPanel = qScopeGuard([&] {
-        QMetaObject::invokeMethod(
-            &watcher, [&] { watcher.Withdraw(); }, Qt::BlockingQueuedConnection);
-        panel.quit();
-        panel.wait();
-    });
-    bool bPublished = false;
-    QMetaObject::invokeMethod(
-        &watcher, [&] { bPublished = watcher.Publish(); }, Qt::BlockingQueuedConnection);
-    ASSERT_TRUE(bPublished);
+    CPanel panel;
+    ASSERT_TRUE(panel.Publish());
     ASSERT_TRUE(WaitForAnswer());
     ASSERT_EQ(m_answers, std::vector<bool>{true});
 
@@ -307,9 +331,9 @@ TEST_F(TrayPresenceTest, TheIconMadeAfterTheAnswerRegistersWithALateWatcher)
     icon.setToolTip(QStringLiteral("Tolva Music Transfer"));
     icon.setContextMenu(&menu);
     icon.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !watcher.RegisteredStatusNotifierItems().isEmpty(); }, 5000));
+    ASSERT_TRUE(panel.WaitForItem());
 
-    const CStatusNotifierItemReader item(watcher.RegisteredStatusNotifierItems().front());
+    const CStatusNotifierItemReader item(panel.Item());
     EXPECT_EQ(item.ToolTipTitle(), QStringLiteral("Tolva Music Transfer"));
     const auto items = item.Menu();
     ASSERT_EQ(items.size(), 2u);
@@ -319,6 +343,44 @@ TEST_F(TrayPresenceTest, TheIconMadeAfterTheAnswerRegistersWithALateWatcher)
     EXPECT_TRUE(items[1].bEnabled);
     item.Click(items[1].nId);
     EXPECT_TRUE(QTest::qWaitFor([&] { return nSetupClicks == 1; }, 5000));
+}
+
+// The program's tray as the panel sees it: tooltip, the menu's texts and greyed items following
+// the state, and a click on the first item reaching the window's command.
+TEST_F(TrayPresenceTest, TheProgramsTrayShowsItsStateInTheMenuAndTakesClicks)
+{
+    CPanel panel;
+    ASSERT_TRUE(panel.Publish());
+    std::vector<unsigned> commands;
+    CTray tray([&](unsigned nId) { commands.push_back(nId); }, {});
+    tray.SetIcon(IDI_TRAY_AUTO_ON);
+    tray.Refresh(false, false, false);
+    tray.Attach();
+    ASSERT_TRUE(panel.WaitForItem());
+    const CStatusNotifierItemReader item(panel.Item());
+    EXPECT_EQ(item.ToolTipTitle(), LoadStringText(101));
+    auto items = item.Menu();
+    ASSERT_EQ(items.size(), 6u);
+    EXPECT_EQ(items[0].sLabel, LoadStringText(130));
+    EXPECT_EQ(items[1].sLabel, LoadStringText(131));
+    EXPECT_EQ(items[2].sLabel, LoadStringText(132));
+    for (const auto& menuItem : items)
+        EXPECT_TRUE(menuItem.bEnabled) << menuItem.sLabel.toStdString();
+
+    // A transfer runs while a dialog of the program is open.
+    tray.Refresh(true, true, true);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return item.Menu().front().sLabel == LoadStringText(176); }, 5000));
+    items = item.Menu();
+    EXPECT_FALSE(items[0].bEnabled);
+    EXPECT_TRUE(items[1].bEnabled);
+    EXPECT_FALSE(items[4].bEnabled) << "About";
+    EXPECT_FALSE(items[5].bEnabled) << "Exit";
+
+    tray.Refresh(true, false, false);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return item.Menu().front().bEnabled; }, 5000));
+    item.Click(item.Menu().front().nId);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !commands.empty(); }, 5000));
+    EXPECT_EQ(commands, std::vector<unsigned>{ID_MANUAL_TRANSFER});
 }
 
 } // namespace

@@ -70,8 +70,8 @@ protected:
     // A window as start-up makes it: constructed, started, shown (unless it must stay hidden).
     CTolvaMusicTransferDlg& StartWindow()
     {
-        m_pWnd =
-            std::make_unique<CTolvaMusicTransferDlg>(SMainWindowServices{m_presenter, m_timers, m_shell, &m_folders});
+        m_pWnd = std::make_unique<CTolvaMusicTransferDlg>(
+            SMainWindowServices{m_presenter, m_timers, m_shell, &m_folders, m_pActivity, m_pTrayPresence});
         m_pWnd->Start();
         m_pWnd->show();
         return *m_pWnd;
@@ -118,5 +118,8 @@ protected:
     CVirtualTimerService m_timers{m_home.Clock()};
     CTestShellOpener m_shell;
     CTestFolderPicker m_folders;
+    // Set by a test before StartWindow: the input watch and the notification area.
+    IInputActivityMonitor* m_pActivity = nullptr;
+    ITrayPresence* m_pTrayPresence = nullptr;
     std::unique_ptr<CTolvaMusicTransferDlg> m_pWnd;
 };
