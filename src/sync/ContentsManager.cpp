@@ -186,50 +186,18 @@ QString CContentsManager::GetDeviceIp() const
 
 bool CContentsManager::StartScan()
 {
-    std::lock_guard lock(m_threadLock);
-    if (m_bScanRunning)
+    bool bIdle = false;
+    if (!m_bScanRunning.compare_exchange_strong(bIdle, true))
         return false;
     // The previous scan is over, but its thread may still wait in its report for the very thread
-    // that calls this (the main window's handler of that report): so it is put aside, not joined.
-    if (m_searchThread.joinable())
-        m_endedThreads.push_back({std::move(m_searchThread), std::move(m_pSearchExited)});
-    for (auto it = m_endedThreads.begin(); it != m_endedThreads.end();) {
-        if (it->pExited->load()) {
-            it->thread.join();
-            it = m_endedThreads.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    m_bScanRunning = true;
-    m_pSearchExited = std::make_shared<std::atomic<bool>>(false);
-    m_searchThread = std::thread([this, pExited = m_pSearchExited] {
-        SearchProc();
-        pExited->store(true);
-    });
+    // that calls this (the main window's handler of that report): it is joined once it has ended.
+    m_threads.Start([this] { SearchProc(); });
     return true;
 }
 
 void CContentsManager::JoinScan()
 {
-    // The joins run without the lock: a thread being joined may wait in its report for a handler
-    // that starts the next scan. A scan started that way is joined in the next round.
-    for (;;) {
-        std::vector<std::thread> threads;
-        {
-            std::lock_guard lock(m_threadLock);
-            if (m_searchThread.joinable())
-                threads.push_back(std::move(m_searchThread));
-            m_pSearchExited.reset();
-            for (SEndedThread& ended : m_endedThreads)
-                threads.push_back(std::move(ended.thread));
-            m_endedThreads.clear();
-        }
-        if (threads.empty())
-            return;
-        for (std::thread& thread : threads)
-            thread.join();
-    }
+    m_threads.JoinAll();
 }
 
 QStringList CContentsManager::GetHistoryLines() const

@@ -4,13 +4,13 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <unordered_set>
 #include <vector>
 
 #include <QString>
 #include <QStringList>
 
+#include "foundation/RunThreads.h"
 #include "foundation/ThreadSafeQueue.h"
 #include "platform/Clock.h"
 #include "sync/Content.h"
@@ -129,19 +129,7 @@ private:
     void WalkDirectory(int nDirFd, const QString& sPath, bool bBadName, std::vector<SFoundFile>* pFiles);
     void LoadHistoryAndIndex();
 
-    // A scan thread that is over but may still wait in its report: "exited" is its last act, so
-    // once it is set a join returns at once.
-    struct SEndedThread
-    {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> pExited;
-    };
-
     IContentsManagerOwner* m_pOwner;
-    std::mutex m_threadLock; // guards the three members below; held only to join threads that exited
-    std::thread m_searchThread;
-    std::shared_ptr<std::atomic<bool>> m_pSearchExited;
-    std::vector<SEndedThread> m_endedThreads;
     std::atomic<bool> m_bScanRunning{false};
     CThreadSafeQueue<CContent> m_contentQueue;
     CEvent m_filesReadyEvent{true, false};
@@ -158,4 +146,7 @@ private:
     QStringList m_tickedExtensions;                       // scan thread only, without the dot
     std::unordered_set<SDirId, SDirIdHash> m_visitedDirs; // scan thread only, one scan
     CThreadSafeQueue<CContent> m_longNameQueue;
+
+    // Last: destroyed (and joined) before the members the scan threads use.
+    CRunThreads m_threads;
 };

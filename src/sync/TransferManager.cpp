@@ -29,33 +29,18 @@ void CTransferManager::Initialize(ITransferOwner* pOwner, CDeviceManager* pDevic
 
 void CTransferManager::SetFileSystemFactory(FileSystemFactory factory)
 {
-    std::lock_guard lock(m_threadMutex);
+    std::lock_guard lock(m_factoryMutex);
     m_fileSystemFactory = std::move(factory);
 }
 
 bool CTransferManager::StartThread()
 {
-    std::lock_guard lock(m_threadMutex);
-    if (m_bShutdown.load() || m_bThreadRunning.load())
+    bool bIdle = false;
+    if (m_bShutdown.load() || !m_bThreadRunning.compare_exchange_strong(bIdle, true))
         return false;
-    // The previous run's thread has reported its code and has nothing left to do but end. It may
-    // still wait in TransferFinished for the thread that calls this, so it is not joined here.
-    if (m_thread.joinable())
-        m_endedThreads.push_back({std::move(m_thread), m_pThreadExited});
-    for (auto it = m_endedThreads.begin(); it != m_endedThreads.end();) {
-        if (it->pExited->load()) {
-            it->thread.join();
-            it = m_endedThreads.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    m_bThreadRunning.store(true);
-    m_pThreadExited = std::make_shared<std::atomic<bool>>(false);
-    m_thread = std::thread([this, pExited = m_pThreadExited] {
-        TransferProc();
-        pExited->store(true);
-    });
+    // The previous run's thread may still wait in TransferFinished for the very thread that calls
+    // this; the run threads join it only once it has ended.
+    m_threads.Start([this] { TransferProc(); });
     return true;
 }
 
@@ -79,12 +64,9 @@ void CTransferManager::Shutdown()
     // A thread still waiting for the files-ready event of a run must wake to see the shutdown.
     if (m_pContents)
         m_pContents->FilesReadyEvent().Set();
-    std::lock_guard lock(m_threadMutex);
-    if (m_thread.joinable())
-        m_thread.join();
-    for (SEndedThread& ended : m_endedThreads)
-        ended.thread.join();
-    m_endedThreads.clear();
+    // Joined without any lock held: the thread may need one (the file system factory) or may wait
+    // in TransferFinished for a handler that tries to start the next run.
+    m_threads.JoinAll();
 }
 
 bool CTransferManager::Pause(std::int64_t nMs)
@@ -186,7 +168,7 @@ void CTransferManager::TransferProc()
 
     FileSystemFactory factory;
     {
-        std::lock_guard lock(m_threadMutex);
+        std::lock_guard lock(m_factoryMutex);
         factory = m_fileSystemFactory;
     }
     // The share layer keeps per-thread connection state: this thread gets its own instance.

@@ -4,9 +4,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
+#include "foundation/RunThreads.h"
 #include "platform/Clock.h"
 #include "platform/ShareFileSystem.h"
 #include "sync/ErrorCode.h"
@@ -100,18 +100,7 @@ private:
     std::atomic<ITransferProgressListener*> m_pProgress{nullptr};
     FileSystemFactory m_fileSystemFactory;
 
-    // A thread whose run has reported its code: it may still be inside TransferFinished, waiting
-    // for the main window, so it is joined only once it has ended (or at shutdown).
-    struct SEndedThread
-    {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> pExited;
-    };
-
-    std::mutex m_threadMutex; // guards the three members below
-    std::thread m_thread;
-    std::shared_ptr<std::atomic<bool>> m_pThreadExited;
-    std::vector<SEndedThread> m_endedThreads;
+    std::mutex m_factoryMutex; // guards m_fileSystemFactory
     std::atomic<bool> m_bThreadRunning{false};
     std::atomic<bool> m_bShutdown{false};
 
@@ -120,4 +109,7 @@ private:
     CEvent m_stopEvent{true, false}; // set with the stop flag, so pauses end at once
 
     STransferRun m_run; // transfer thread only
+
+    // Last: destroyed (and joined) before the members the threads use.
+    CRunThreads m_threads;
 };

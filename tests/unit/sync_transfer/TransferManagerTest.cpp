@@ -260,3 +260,55 @@ TEST_F(TransferManagerTest, TheNextRunCanStartFromTheOutcomeHandler)
     EXPECT_EQ(OnInternal(sComputer + home.Path("Music/b.mp3")), "bravo");
     EXPECT_EQ(HistoryLines().size(), 2) << "the first file was not copied twice";
 }
+
+TEST_F(TransferManagerTest, ShutdownWhileTheOutcomeHandlerStartsTheNextRunDoesNotHang)
+{
+    AddPlayer();
+    QueueFile("a.mp3", "alpha");
+    // Ends the test process if the shutdown below deadlocks: a hung test would never report.
+    std::atomic<bool> bDone{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 1000 && !bDone.load(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (!bDone.load()) {
+            std::fprintf(stderr, "Shutdown deadlocked with the outcome handler\n");
+            std::abort();
+        }
+    });
+    std::thread shutdown;
+    bool bStarted = true;
+    window.SetOnOutcome([&](eErrorCode) {
+        // The run's thread waits in this handler while the program shuts its transfers down;
+        // the handler then tries to start the next run, as the main window may.
+        shutdown = std::thread([&] { pCm->TransferManager().Shutdown(); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        bStarted = pCm->TransferManager().StartThread();
+    });
+    EXPECT_EQ(Transfer(), EC_OK);
+    shutdown.join();
+    bDone.store(true);
+    watchdog.join();
+    EXPECT_FALSE(bStarted) << "no run starts after the shutdown";
+}
+
+TEST_F(TransferManagerTest, AHistoryThatCannotBeWrittenIsReported)
+{
+    AddPlayer();
+    QueueFile("a.mp3", "alpha");
+    // A folder in the place of the history file: no account, not even root, can write it.
+    ASSERT_TRUE(QDir().mkpath(HistoryPathFor(kPlayerUuid)));
+    EXPECT_EQ(Transfer(), EC_OK);
+    EXPECT_EQ(OnInternal("PC/a.mp3"), "alpha");
+    EXPECT_TRUE(pCm->TransferManager().IsHistoryNotWritten());
+    EXPECT_TRUE(home.ReadLog().contains("TransferProc: the transfer history could not be written!"));
+
+    // The next run starts clean and, with a writable history, reports nothing.
+    ASSERT_TRUE(QDir(HistoryPathFor(kPlayerUuid)).removeRecursively());
+    pCm->StartSync();
+    EXPECT_FALSE(pCm->TransferManager().IsHistoryNotWritten());
+    QueueFile("b.mp3", "bravo");
+    window.WaitForOutcome(); // the scan of StartSync: no folder ticked
+    EXPECT_EQ(Transfer(), EC_OK);
+    EXPECT_FALSE(pCm->TransferManager().IsHistoryNotWritten());
+    EXPECT_EQ(HistoryLines().size(), 1);
+}
