@@ -1,5 +1,8 @@
 #include "support/SyncFixture.h"
 
+#include <cstdio>
+#include <thread>
+
 #include "foundation/Paths.h"
 #include "foundation/StringTable.h"
 
