@@ -148,12 +148,12 @@ void CCopyToShare::CopyToDevice(const QString& sSourcePath, const CContent& cont
         }
         std::size_t nCopied = 0;
         dwError = pTarget->CopyFrom(*pSource, m_buffer.size(), &nCopied);
-        if (dwError == ERROR_NOT_SUPPORTED) {
+        if (dwError != ERROR_SUCCESS) {
+            // Not possible for this pair of files, or it failed: a failed kernel copy does not say
+            // whether the source could not be read (10) or the target not written (disk full,
+            // denied, device gone). Nothing of the block was copied, so it is read and written
+            // by hand, where each side reports its own error.
             bKernelCopy = false;
-        } else if (dwError != ERROR_SUCCESS) {
-            m_run.eResult = WriteErrorCode(dwError);
-            bFailed = true;
-            break;
         } else if (nCopied == 0) {
             break;
         } else {

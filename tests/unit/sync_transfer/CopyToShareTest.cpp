@@ -266,6 +266,27 @@ TEST_F(CopyToShareTest, SourceThatBreaksOffMidwayIsNotCountedAsCopied)
     EXPECT_FALSE(QFile::exists(home.Path("internal/PC/f.mp3")));
 }
 
+TEST_F(CopyToShareTest, SourceReadErrorIsTheSameCodeWithAndWithoutTheKernelCopy)
+{
+    const CContent content = Source("r.mp3", RandomBytes(300000, 9), "PC\\r.mp3");
+    pFaults->read = [](const QString&, std::uint64_t) { return static_cast<DWORD>(ERROR_READ_FAULT); };
+    // Read and write by hand: the source cannot be read, 10 at once on each attempt.
+    EXPECT_EQ(Handle(content), 300 + 4 * 5000);
+    EXPECT_EQ(run.eResult, EC_FILE_FAILED);
+    // The kernel's copy fails the same way (it cannot tell which side failed): the same code,
+    // without waiting for the device to vanish.
+    pFaults->copyFrom = [](const QString&) { return static_cast<DWORD>(ERROR_READ_FAULT); };
+    EXPECT_EQ(Handle(content), 300 + 4 * 5000);
+    EXPECT_EQ(run.eResult, EC_FILE_FAILED);
+    EXPECT_FALSE(QFile::exists(home.Path("internal/PC/r.mp3")));
+    // A full disk is still a full disk when the kernel's copy is what noticed it.
+    pFaults->read = nullptr;
+    pFaults->copyFrom = [](const QString&) { return static_cast<DWORD>(ERROR_DISK_FULL); };
+    pFaults->write = [](const QString&, std::uint64_t, std::size_t) { return static_cast<DWORD>(ERROR_DISK_FULL); };
+    EXPECT_EQ(Handle(content), 300);
+    EXPECT_EQ(run.eResult, EC_DEVICE_FULL);
+}
+
 TEST_F(CopyToShareTest, StopDuringTheCopyEndsItWithoutAPartialFile)
 {
     const CContent content = Source("g.mp3", RandomBytes(600000, 5), "PC\\g.mp3");
