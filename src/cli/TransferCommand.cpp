@@ -10,10 +10,12 @@
 #include "cli/PlayerSession.h"
 #include "cli/TransferProgress.h"
 #include "foundation/Settings.h"
+#include "sync/TransferHistory.h"
 
 namespace {
 
 const unsigned kIdsTransferHelp = 1040;
+const unsigned kIdsHistoryNotWritten = 1150;
 constexpr int kDefaultWaitSeconds = 20;
 constexpr std::int64_t kNotReadyRetryMs = 5000;
 
@@ -199,7 +201,11 @@ int RunTransferCommand(const QStringList& arguments, ICliIo& io)
         CliError(io, nMessage);
     else
         CliSay(io, nMessage);
+    // Files copied without their history lines would be copied again by every later run.
+    const bool bHistoryNotWritten = manager.TransferManager().IsHistoryNotWritten();
+    if (bHistoryNotWritten)
+        CliError(io, kIdsHistoryNotWritten, {HistoryPathFor(sUuid)});
     if (eCode == EC_OK)
-        return bSomeFailed ? CLI_EXIT_FAILED : CLI_EXIT_OK;
+        return bSomeFailed || bHistoryNotWritten ? CLI_EXIT_FAILED : CLI_EXIT_OK;
     return CLI_EXIT_TRANSFER_BASE + static_cast<int>(eCode);
 }

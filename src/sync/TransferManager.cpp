@@ -47,6 +47,7 @@ bool CTransferManager::StartThread()
 void CTransferManager::ClearStop()
 {
     m_bStop.store(false);
+    m_bHistoryNotWritten.store(false);
     m_stopEvent.Reset();
 }
 
@@ -119,6 +120,10 @@ bool CTransferManager::WaitForShare(CCopyToShare& copy)
 
 void CTransferManager::FinishRun(eErrorCode eCode)
 {
+    if (m_run.bHistoryNotWritten) {
+        WriteLog("TransferProc: the transfer history could not be written!");
+        m_bHistoryNotWritten.store(true);
+    }
     // Cleared before the report: the main window may start the next run while it handles this
     // one, and that run must be able to start a thread of its own.
     m_bThreadRunning.store(false);

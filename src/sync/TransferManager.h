@@ -70,6 +70,11 @@ public:
     void SetDeviceState(eErrorCode eState) { m_eDeviceState.store(eState); }
     eErrorCode DeviceState() const { return m_eDeviceState.load(); }
 
+    // The last run could not write some of its history lines (the application data folder or the
+    // history file is not writable): its files will be copied again by the next run. Set before
+    // the run reports its code; cleared by ClearStop, i.e. by the next StartSync.
+    bool IsHistoryNotWritten() const { return m_bHistoryNotWritten.load(); }
+
     // Ends the thread for good: stops the run (which then reports 8 as usual), wakes every wait
     // and joins. The owner must not block the thread's TransferFinished meanwhile.
     void Shutdown();
@@ -105,6 +110,7 @@ private:
     std::atomic<bool> m_bShutdown{false};
 
     std::atomic<bool> m_bStop{false};
+    std::atomic<bool> m_bHistoryNotWritten{false};
     std::atomic<eErrorCode> m_eDeviceState{EC_OK};
     CEvent m_stopEvent{true, false}; // set with the stop flag, so pauses end at once
 

@@ -73,5 +73,7 @@ bool CTransferResults::WriteHistory()
         return true;
     const bool bWritten = m_contents.WriteHistory(m_run.sDeviceUuid, m_run.resultLines);
     m_run.resultLines.clear();
+    if (!bWritten)
+        m_run.bHistoryNotWritten = true;
     return bWritten;
 }

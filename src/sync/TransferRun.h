@@ -17,6 +17,7 @@ struct STransferRun
     DWORD dwPosition = 0;             // destination setting, fixed for the run (0 Auto, 1, 2)
     bool bSwitchedToExternal = false; // Auto: the internal disk was full, the run writes externally
     unsigned nOfflineWait = 0;        // seconds counted by the last offline wait
+    bool bHistoryNotWritten = false;  // a history write of this run failed
     QString sDeviceUuid;              // copies of the device's fields taken at the start
     QString sDeviceName;
     QString sDeviceIp;
