@@ -738,6 +738,9 @@ std::unique_ptr<IShareWriteFile> CSmbShareFileSystem::CreateFile(const QString& 
         dwError = nErrno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromSmbErrno(nErrno);
         return nullptr;
     }
+    // The file was created afresh: a partial file of the same name, remembered for deletion while
+    // the server was gone, no longer exists, and deleting it later would delete this new file.
+    ForgetLeftover(server, url);
     dwError = ERROR_SUCCESS;
     return std::make_unique<CSmbWriteFile>(m_pContext, pFile, server);
 }
