@@ -200,10 +200,27 @@ QString FormatModifiedTime(const QDateTime& localTime)
     return "(" + FormatHistoryTime(localTime) + ")";
 }
 
+QString HistoryFieldText(const QString& sText)
+{
+    const auto isControl = [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; };
+    if (std::none_of(sText.begin(), sText.end(), isControl))
+        return sText;
+    QString sEscaped;
+    sEscaped.reserve(sText.size() + 8);
+    for (const QChar c : sText) {
+        if (isControl(c))
+            sEscaped += QString::asprintf("\\x%02X", c.unicode());
+        else
+            sEscaped += c;
+    }
+    return sEscaped;
+}
+
 QString MakeHistoryLine(const QString& sSourcePath, const QString& sModifiedTime, const QString& sDeviceName,
                         const QString& sShareName, const QString& sResultText, const QDateTime& attemptTime)
 {
-    return sSourcePath + sModifiedTime + " | DeviceName:" + sDeviceName + " " + sShareName +
+    return HistoryFieldText(sSourcePath) + sModifiedTime + " | DeviceName:" + HistoryFieldText(sDeviceName) + " " +
+           sShareName +
            " | Result: " + sResultText + " | Time:" + FormatHistoryTime(attemptTime);
 }
 
@@ -493,7 +510,8 @@ bool CTransferredIndex::IsAlreadyTransferred(const QString& sPath, const QString
     int file[6];
     if (!ParseModifiedTime(sModifiedTime, file))
         return false;
-    const QByteArray path = ToUtf8(sPath);
+    // The path as the history writes it.
+    const QByteArray path = ToUtf8(HistoryFieldText(sPath));
     const std::uint64_t nHash = HashOf(path);
     auto it = std::lower_bound(m_entries.begin(), m_entries.end(), nHash,
                                [](const SEntry& entry, std::uint64_t n) { return entry.nHash < n; });

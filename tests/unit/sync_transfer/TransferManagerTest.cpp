@@ -315,3 +315,31 @@ TEST_F(TransferManagerTest, AHistoryThatCannotBeWrittenIsReported)
     EXPECT_FALSE(pCm->TransferManager().IsHistoryNotWritten());
     EXPECT_EQ(HistoryLines().size(), 1);
 }
+
+TEST_F(TransferManagerTest, LineBreaksInNamesKeepEachHistoryLineOneLineAndTheFileIsNotSentAgain)
+{
+    SDeviceSnapshot fields;
+    fields.sUuid = kPlayerUuid;
+    fields.sIp = kPlayerIp;
+    fields.sFriendlyName = "Living\r\nRoom\n"; // as the network delivered it
+    fields.supportedTypes = QStringList{"mp3"};
+    ASSERT_TRUE(pCm->DeviceManager().AddDevice(std::make_unique<CDeviceInfo>(fields)));
+    ASSERT_TRUE(pCm->SelectDevice(kPlayerUuid));
+    WriteTestFile(home.Path("Music/two\r\nlines.mp3"), "crlf");
+    WriteTestFile(home.Path("Music/tab\there.mp3"), "tab");
+    SetLists({home.Path("Music") + "/|1"}, {"mp3|1"});
+
+    pCm->StartSync();
+    EXPECT_EQ(window.WaitForOutcome(), EC_OK);
+    EXPECT_FALSE(pCm->IsSomeFilesFailed());
+    const QString sFolder = GetComputerNameText() + home.Path("Music") + "/";
+    EXPECT_EQ(OnInternal(sFolder + "two__lines.mp3"), "crlf") << "no control character in a name on the share";
+    EXPECT_EQ(OnInternal(sFolder + "tab_here.mp3"), "tab");
+    const QStringList lines = HistoryLines();
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[1].startsWith(home.Path("Music/two\\x0D\\x0Alines.mp3(")));
+    EXPECT_TRUE(lines[1].contains(" | DeviceName:Living\\x0D\\x0ARoom\\x0A Tolva_Internal | Result: OK | Time:"));
+
+    pCm->StartSync();
+    EXPECT_EQ(window.WaitForOutcome(), EC_NO_FILES) << "both files are known as transferred";
+}
