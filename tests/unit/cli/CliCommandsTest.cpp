@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include "cli/CliApp.h"
 #include "cli/CliSupport.h"
@@ -81,12 +82,35 @@ TEST_F(CliCommands, NoPlayerSelectedAndUnreadableSettingsAreRefused)
     EXPECT_EQ(Run({"folders"}), CLI_EXIT_NO_PLAYER);
     EXPECT_FALSE(io.sErr.isEmpty());
 
-    WriteTestFile(CSettingsStore::DefaultFilePath(), QByteArray("\x8f\x01{{not settings", 16));
+    // A settings file that is no folder's business to be a folder cannot be read nor replaced.
+    const QString sSettings = CSettingsStore::DefaultFilePath();
+    ASSERT_TRUE(QDir().mkpath(sSettings));
     const QString sFolder = MakeFolder("Music");
     EXPECT_EQ(Run({"folders", "add", sFolder}), CLI_EXIT_UNREADABLE);
-    EXPECT_TRUE(io.sErr.contains(CSettingsStore::DefaultFilePath()));
-    EXPECT_EQ(ReadTestFile(CSettingsStore::DefaultFilePath()), QByteArray("\x8f\x01{{not settings", 16))
-        << "the unreadable file stays as it is";
+    EXPECT_TRUE(io.sErr.contains(sSettings));
+    EXPECT_TRUE(QFileInfo(sSettings).isDir()) << "the unreadable file stays as it is";
+}
+
+TEST_F(CliCommands, ADamagedOrEmptySettingsFileIsSetAsideOnceAndLocksNobodyOut)
+{
+    const QString sSettings = CSettingsStore::DefaultFilePath();
+    const QByteArray damaged("\x8f\x01{{not settings", 16);
+    WriteTestFile(sSettings, damaged);
+    EXPECT_EQ(Run({"folders"}), CLI_EXIT_NO_PLAYER) << "read as no values, not refused";
+    EXPECT_TRUE(io.sErr.contains(sSettings + ".corrupt-"));
+    const QStringList aside = QDir(QFileInfo(sSettings).absolutePath()).entryList({"*.corrupt-*"}, QDir::Files);
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_EQ(ReadTestFile(QFileInfo(sSettings).absolutePath() + "/" + aside[0]), damaged) << "kept byte for byte";
+    EXPECT_TRUE(io.sErr.contains(aside[0]));
+
+    SelectPlayer();
+    EXPECT_EQ(Run({"folders", "add", MakeFolder("Music")}), CLI_EXIT_OK);
+    EXPECT_FALSE(io.sErr.contains(".corrupt-")) << "told once";
+
+    WriteTestFile(sSettings, QByteArray());
+    EXPECT_EQ(Run({"folders"}), CLI_EXIT_NO_PLAYER) << "an empty file holds no values";
+    EXPECT_FALSE(io.sErr.contains(".corrupt-"));
+    EXPECT_TRUE(SetCurrentDevId(kUuid)) << "and can be written";
 }
 
 TEST_F(CliCommands, FoldersFollowTheListRules)
@@ -200,11 +224,12 @@ TEST_F(CliCommands, PlayerCommandsRefuseBadInputBeforeSearching)
         EXPECT_TRUE(io.sOut.startsWith("Usage: tolva " + QString(pszCommand))) << pszCommand;
     }
 
-    WriteTestFile(CSettingsStore::DefaultFilePath(), "{\"CurrentDevId\": ");
+    // Settings that cannot be read (a folder in the file's place) stop every command before it
+    // searches; a damaged file is set aside instead (ADamagedOrEmptySettingsFile...).
+    ASSERT_TRUE(QDir().mkpath(CSettingsStore::DefaultFilePath()));
     for (const char* pszCommand : {"players", "transfer", "power"})
         EXPECT_EQ(Run({pszCommand}), CLI_EXIT_UNREADABLE) << pszCommand;
     EXPECT_EQ(Run({"select", "127.0.0.2"}), CLI_EXIT_UNREADABLE);
-    EXPECT_EQ(ReadTestFile(CSettingsStore::DefaultFilePath()), QByteArray("{\"CurrentDevId\": "));
 }
 
 TEST(CliText, ArgumentsAreFilledInOnePass)
