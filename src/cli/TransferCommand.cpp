@@ -16,6 +16,7 @@ namespace {
 
 const unsigned kIdsTransferHelp = 1040;
 const unsigned kIdsHistoryNotWritten = 1150;
+const unsigned kIdsNothingToTransfer = 1153;
 constexpr int kDefaultWaitSeconds = 20;
 constexpr std::int64_t kNotReadyRetryMs = 5000;
 
@@ -64,7 +65,7 @@ unsigned OutcomeStringId(eErrorCode eCode, bool bSomeFilesFailed)
     case EC_DEVICE_OFFLINE:
     case EC_NO_UUID:
     case EC_NO_IP: return 185;
-    case EC_NO_FILES: return 200;
+    case EC_NO_FILES: return kIdsNothingToTransfer; // the window's text names its list; this names the command
     case EC_DEVICE_FULL: return 151;
     case EC_ACCESS_DENIED:
     case EC_TARGET_ERROR: return 154;

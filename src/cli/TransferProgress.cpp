@@ -18,14 +18,13 @@ int TerminalWidth()
     return 80;
 }
 
-// The text a file's line shows for its outcome.
+// The text a file's line shows for its outcome: the result text of its history line.
 QString ResultWords(eErrorCode eResult)
 {
-    switch (eResult) {
-    case EC_OK: return QStringLiteral("OK");
-    case EC_DEVICE_FULL: return CliText(151);
-    default: return CliText(185);
-    }
+    if (eResult == EC_OK)
+        return QStringLiteral("OK");
+    const unsigned nId = FileResultStringId(eResult, false);
+    return CliText(nId ? nId : static_cast<unsigned>(IDS_FILE_NOT_TRANSFERRED));
 }
 
 // The end of a path that fits into nWidth characters.

@@ -89,13 +89,15 @@ void CTransferManager::ShowFileCopying(const QString& sSourcePath, std::uint64_t
 
 void CTransferManager::RecordFile(CTransferResults& results, const CContent& content, bool bFallback)
 {
+    // The file's own code, as its history line tells it: recording turns per-file codes into the
+    // run's (15 into 10, 17 into 9), which say less ("not transferred" for a deleted source).
+    const eErrorCode eFileResult = m_run.eResult;
     if (bFallback)
         results.RecordFallbackResult(content);
     else
         results.RecordResult(content);
-    // After the line: recording turns per-file codes into the run's (15 into 10, 17 into 9).
     if (ITransferProgressListener* pListener = m_pProgress.load())
-        pListener->ShowFileResult(content.m_sSourcePath, m_run.eResult);
+        pListener->ShowFileResult(content.m_sSourcePath, eFileResult);
 }
 
 bool CTransferManager::ExternalShareExists(CCopyToShare& copy)

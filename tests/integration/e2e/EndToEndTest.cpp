@@ -221,6 +221,8 @@ TEST_F(EndToEnd, DiscoverSelectWatchTransferAgainChangedAndPlayerLostMidFile)
     run = Tolva({"transfer"});
     EXPECT_EQ(run.nExit, 15) << Describe(run);
     EXPECT_TRUE(run.sOut.contains("File for transfer was not found.")) << Describe(run);
+    EXPECT_TRUE(run.sOut.contains("tolva history clear")) << "the command-line user's way, not a window's list";
+    EXPECT_FALSE(run.sOut.contains("Transferred Files List")) << Describe(run);
     EXPECT_EQ(History().size(), 2);
 
     // One file changed: only that one goes again.

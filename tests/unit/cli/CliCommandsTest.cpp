@@ -177,6 +177,17 @@ TEST_F(CliCommands, HistoryIsShownAndClearedOnlyWhenConfirmed)
     EXPECT_EQ(Run({"history"}), CLI_EXIT_OK);
     EXPECT_EQ(io.sOut, "2014-03-08 10:11:12  OK  /home/ann/Music/a | b.mp3\n");
 
+    // A line break without CR (an edited file) does not end a line for the scan, nor here.
+    const QString sEdited = MakeHistoryLine("/home/ann/Music/c.mp3", "(2014-03-07 09:05:02)", "Den", "Tolva_Internal",
+                                            "OK", QDateTime(QDate(2014, 3, 9), QTime(8, 0, 0)));
+    ASSERT_TRUE(AppendHistory("note\n" + sEdited + "\r\n", kUuid));
+    CTransferHistory history;
+    ASSERT_TRUE(history.Load(HistoryPathFor(kUuid)));
+    ASSERT_EQ(history.LineCount(), 2);
+    EXPECT_EQ(Run({"history"}), CLI_EXIT_OK);
+    EXPECT_EQ(io.sOut.count('\n'), 2) << io.sOut.toStdString();
+    EXPECT_TRUE(io.sOut.endsWith("2014-03-09 08:00:00  OK  note\\x0A/home/ann/Music/c.mp3\n")) << io.sOut.toStdString();
+
     io.answers.clear();
     EXPECT_EQ(Run({"history", "clear"}), CLI_EXIT_FAILED) << "no answer means no";
     EXPECT_FALSE(ReadTestFile(HistoryPathFor(kUuid)).isEmpty());
@@ -219,6 +230,8 @@ TEST_F(CliCommands, PlayerCommandsRefuseBadInputBeforeSearching)
     EXPECT_EQ(Run({"power"}), CLI_EXIT_NO_PLAYER);
     EXPECT_FALSE(QFile::exists(CSettingsStore::DefaultFilePath())) << "nothing was written";
 
+    EXPECT_EQ(Run({"--help"}), CLI_EXIT_OK);
+    EXPECT_TRUE(io.sOut.contains("\n  transfer [--wait N] ")) << "every option of a command is listed";
     for (const char* pszCommand : {"players", "add", "select", "power", "transfer"}) {
         EXPECT_EQ(Run({pszCommand, "--help"}), CLI_EXIT_OK) << pszCommand;
         EXPECT_TRUE(io.sOut.startsWith("Usage: tolva " + QString(pszCommand))) << pszCommand;

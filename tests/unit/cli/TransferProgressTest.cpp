@@ -81,3 +81,19 @@ TEST(TransferProgress, ByteSizesAreShownInBinaryUnits)
     EXPECT_EQ(CTransferProgress::FormatBytes(1536), "1.5 KiB");
     EXPECT_EQ(CTransferProgress::FormatBytes(5.0 * 1024 * 1024 * 1024), "5.0 GiB");
 }
+
+TEST(TransferProgress, AFailedFileIsShownWithTheTextOfItsHistoryLine)
+{
+    CTestHome home;
+    CCapturedIo io(false);
+    CTransferProgress progress(io);
+    progress.ShowTransferProgress(0, 2);
+    progress.ShowFileResult("/m/gone.mp3", EC_SOURCE_MISSING);
+    progress.ShowTransferProgress(1, 2);
+    progress.ShowFileResult("/m/lost.mp3", EC_DEVICE_LOST);
+    progress.ShowTransferProgress(2, 2);
+    progress.Finish();
+    EXPECT_TRUE(io.sOut.contains("] " + LoadStringText(184) + "  /m/gone.mp3\n")) << io.sOut.toStdString();
+    EXPECT_TRUE(io.sOut.contains("] " + LoadStringText(153) + "  /m/lost.mp3\n")) << io.sOut.toStdString();
+    EXPECT_EQ(progress.FailedFiles(), 2u);
+}

@@ -94,6 +94,12 @@ TEST_F(TransferManagerTest, AFileThatFailsDoesNotStopTheRunButIsReported)
     EXPECT_TRUE(lines[1].contains("| Result: OK | "));
     EXPECT_TRUE(lines[2].contains("| Result: " + LoadStringText(184) + " | "));
     EXPECT_TRUE(home.ReadLog().contains("TransferProc: The select device access deny!\r\n"));
+    // The progress display is told each file's own outcome, the one its history line records.
+    const auto results = progress.Results();
+    ASSERT_EQ(results.size(), 3u);
+    EXPECT_EQ(results[0].second, EC_ACCESS_DENIED);
+    EXPECT_EQ(results[1].second, EC_OK);
+    EXPECT_EQ(results[2], std::make_pair(home.Path("src/gone.mp3"), EC_SOURCE_MISSING));
 }
 
 TEST_F(TransferManagerTest, LastFileFailingOnAWriteErrorIsTheRunsCode)
