@@ -24,4 +24,7 @@ public:
     // be transferred) for a file name that is not valid UTF-8 and so cannot be named on the
     // device. 0 for the records of the transfer queue.
     unsigned m_nFailStringId = 0;
+    // The file's own name on the share was taken by another file, so m_sTargetPath carries a
+    // name of its own ("a_b (2).mp3"); once the file is copied, the name is remembered for it.
+    bool m_bNewShareName = false;
 };

@@ -16,6 +16,7 @@
 
 #include <QFile>
 #include <QHash>
+#include <QSet>
 
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
@@ -281,6 +282,7 @@ std::size_t CContentsManager::ScanFolders()
         dottedExtensions.append("." + sExtension);
     const QString sComputerName = GetComputerNameText();
     const int nRootLength = static_cast<int>(InternalSharePath(GetDeviceIp()).size()) + 1;
+    std::vector<std::unique_ptr<CContent>> placed; // in walk order
 
     for (SFoundFile& file : files) {
         if (m_bStop) {
@@ -315,13 +317,129 @@ std::size_t CContentsManager::ScanFolders()
             pContent->m_nFailStringId = IDS_FILE_NOT_TRANSFERRED;
             m_longNameQueue.Push(pContent);
         } else if (bPlaced) {
-            m_contentQueue.Push(pContent);
+            placed.push_back(std::move(pContent));
         } else {
             pContent->m_nFailStringId = IDS_NAME_TOO_LONG;
             m_longNameQueue.Push(pContent);
         }
     }
+    if (!m_bStop)
+        AssignShareNames(&placed, sComputerName, nRootLength);
+    for (std::unique_ptr<CContent>& pContent : placed) {
+        if (pContent->m_nFailStringId != 0)
+            m_longNameQueue.Push(pContent);
+        else
+            m_contentQueue.Push(pContent);
+    }
     return m_contentQueue.GetCount();
+}
+
+namespace {
+// Share names are compared as the players' shares do: without regard to case.
+QString ShareNameKey(const QString& sTarget)
+{
+    return sTarget.toCaseFolded();
+}
+
+// "OFFICE\Music_b.mp3" numbered n: "OFFICE\Music_b (n).mp3".
+QString NumberedTarget(const QString& sTarget, int n)
+{
+    const qsizetype nNameStart = sTarget.lastIndexOf('\\') + 1;
+    qsizetype nDot = sTarget.lastIndexOf('.');
+    if (nDot <= nNameStart)
+        nDot = sTarget.size();
+    return sTarget.left(nDot) + QString(" (%1)").arg(n) + sTarget.mid(nDot);
+}
+} // namespace
+
+void CContentsManager::AssignShareNames(std::vector<std::unique_ptr<CContent>>* pPlaced, const QString& sComputerName,
+                                        int nRootLength)
+{
+    if (pPlaced->empty())
+        return;
+    // Which source file has which name on the share (folded name -> source path as the history
+    // writes it). Files renamed earlier keep their names.
+    QHash<QString, QString> owners;
+    QHash<QString, QString> renamed; // source -> its own name on the share
+    for (const QString& sLine : ReadListFile(GetDeviceUuid(), kShareNameListName)) {
+        const qsizetype nBar = sLine.indexOf('|');
+        if (nBar <= 0)
+            continue;
+        renamed.insert(sLine.mid(nBar + 1), sLine.left(nBar));
+        if (!owners.contains(ShareNameKey(sLine.left(nBar))))
+            owners.insert(ShareNameKey(sLine.left(nBar)), sLine.mid(nBar + 1));
+    }
+    std::vector<QString> sources;
+    sources.reserve(pPlaced->size());
+    for (std::unique_ptr<CContent>& pContent : *pPlaced) {
+        sources.push_back(HistoryFieldText(pContent->m_sSourcePath));
+        const auto it = renamed.constFind(sources.back());
+        if (it != renamed.constEnd())
+            pContent->m_sTargetPath = *it;
+    }
+    // The files already on the share: each successful history line's file holds the name its path
+    // gives, unless an earlier line's file took it first. Usually only lines whose file name
+    // matches a queued one can collide, so the others are not worked out, until a collision shows
+    // that numbered names are needed (which may collide with any file on the share).
+    QSet<QString> queuedNames;
+    for (const std::unique_ptr<CContent>& pContent : *pPlaced)
+        queuedNames.insert(ShareNameKey(FileNameOf(pContent->m_sTargetPath)));
+    const std::vector<QByteArrayView> historyPaths = m_transferredIndex.PathsInLineOrder();
+    auto claimHistory = [&](bool bAll) {
+        for (const QByteArrayView path : historyPaths) {
+            if (!bAll) {
+                qsizetype nSlash = path.lastIndexOf('/');
+                if (nSlash < 0)
+                    nSlash = path.lastIndexOf('\\');
+                const QString sName = QString::fromUtf8(path.sliced(nSlash + 1));
+                if (!queuedNames.contains(ShareNameKey(FixName(sName))))
+                    continue;
+            }
+            const QString sSource = QString::fromUtf8(path);
+            if (renamed.contains(sSource))
+                continue;
+            QString sTarget;
+            if (MakeTargetPath(RelativePathOf(sSource), sComputerName, nRootLength, &sTarget) &&
+                !owners.contains(ShareNameKey(sTarget)))
+                owners.insert(ShareNameKey(sTarget), sSource); // the first owner keeps the name
+        }
+    };
+    claimHistory(false);
+    const QHash<QString, QString> ownersBefore = owners;
+    bool bCollision = false;
+    for (std::size_t i = 0; i < pPlaced->size() && !bCollision; ++i) {
+        const QString sKey = ShareNameKey((*pPlaced)[i]->m_sTargetPath);
+        const auto it = owners.constFind(sKey);
+        bCollision = it != owners.constEnd() && *it != sources[i];
+        owners.insert(sKey, sources[i]);
+    }
+    if (!bCollision)
+        return;
+
+    // Two files want one name: the first (on the share already, else first in the walk) keeps it,
+    // every later one gets the first free numbered name, " (2)", " (3)", ...
+    owners = ownersBefore;
+    claimHistory(true);
+    const qsizetype nLimit = kMaxDevicePathLength - nRootLength;
+    for (std::size_t i = 0; i < pPlaced->size(); ++i) {
+        CContent& content = *(*pPlaced)[i];
+        QString sTarget = content.m_sTargetPath;
+        for (int n = 2;; ++n) {
+            const auto it = owners.constFind(ShareNameKey(sTarget));
+            if (it == owners.constEnd() || *it == sources[i])
+                break;
+            sTarget = NumberedTarget(content.m_sTargetPath, n);
+        }
+        owners.insert(ShareNameKey(sTarget), sources[i]);
+        if (sTarget == content.m_sTargetPath)
+            continue;
+        WriteLog("SearchProc: the name on the device is taken by another file; " + content.m_sSourcePath +
+                 " goes to " + sTarget);
+        content.m_sTargetPath = sTarget;
+        content.m_bNewShareName = true;
+        if (sTarget.size() > nLimit)
+            content.m_nFailStringId = IDS_NAME_TOO_LONG;
+    }
 }
 
 void CContentsManager::GetAllFilesPath(std::vector<SFoundFile>* pFiles)

@@ -128,6 +128,12 @@ private:
     // Walks the open folder (and closes it); sPath is its path as text.
     void WalkDirectory(int nDirFd, const QString& sPath, bool bBadName, std::vector<SFoundFile>* pFiles);
     void LoadHistoryAndIndex();
+    // Makes sure no two source files share one name on the share, in this run or with the files
+    // copied earlier: the first keeps the name, later ones get numbered names (recorded in the
+    // device's ShareNames.dat once copied). A numbered name over the length limit marks the
+    // file for the name-too-long queue.
+    void AssignShareNames(std::vector<std::unique_ptr<CContent>>* pPlaced, const QString& sComputerName,
+                          int nRootLength);
 
     IContentsManagerOwner* m_pOwner;
     std::atomic<bool> m_bScanRunning{false};

@@ -529,6 +529,20 @@ bool CTransferredIndex::IsAlreadyTransferred(const QString& sPath, const QString
     return false;
 }
 
+std::vector<QByteArrayView> CTransferredIndex::PathsInLineOrder() const
+{
+    std::vector<const SEntry*> entries;
+    entries.reserve(m_entries.size());
+    for (const SEntry& entry : m_entries)
+        entries.push_back(&entry);
+    std::sort(entries.begin(), entries.end(), [](const SEntry* a, const SEntry* b) { return a->nLine < b->nLine; });
+    std::vector<QByteArrayView> paths;
+    paths.reserve(entries.size());
+    for (const SEntry* pEntry : entries)
+        paths.push_back(QByteArrayView(m_lines[pEntry->nLine]).sliced(pEntry->nPathStart, pEntry->nPathLength));
+    return paths;
+}
+
 std::uint64_t CTransferredIndex::HashOf(QByteArrayView bytes)
 {
     return std::hash<std::string_view>()(std::string_view(bytes.data(), static_cast<std::size_t>(bytes.size())));

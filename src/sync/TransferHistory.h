@@ -122,6 +122,8 @@ public:
     void Build(const QList<QByteArray>& historyLines);
     void Clear();
     bool IsAlreadyTransferred(const QString& sPath, const QString& sModifiedTime) const;
+    // The source paths of the successful lines (as their UTF-8 text), in the order of the lines.
+    std::vector<QByteArrayView> PathsInLineOrder() const;
     std::size_t EntryCount() const { return m_entries.size(); }
 
 private:

@@ -6,6 +6,8 @@
 #include "foundation/Settings.h"
 #include "sync/ContentsManager.h"
 #include "sync/CopyToShare.h"
+#include "sync/DeviceLists.h"
+#include "sync/TransferHistory.h"
 #include "sync/TransferResults.h"
 
 namespace {
@@ -96,6 +98,10 @@ void CTransferManager::RecordFile(CTransferResults& results, const CContent& con
         results.RecordFallbackResult(content);
     else
         results.RecordResult(content);
+    // A numbered name is the file's from now on: later scans must not give it to another file.
+    if (eFileResult == EC_OK && content.m_bNewShareName)
+        AppendListLine(m_run.sDeviceUuid, kShareNameListName,
+                       content.m_sTargetPath + "|" + HistoryFieldText(content.m_sSourcePath));
     if (ITransferProgressListener* pListener = m_pProgress.load())
         pListener->ShowFileResult(content.m_sSourcePath, eFileResult);
 }
