@@ -1,6 +1,7 @@
 #include "platform/ShareFileSystem.h"
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <map>
 #include <mutex>
@@ -192,6 +193,29 @@ DWORD CLocalShareFileSystem::DeleteFile(const QString& sPath)
     return ::unlink(NativePath(sPath).constData()) == 0 ? ERROR_SUCCESS : ErrorFromErrno(errno);
 }
 
+DWORD CLocalShareFileSystem::Rename(const QString& sFrom, const QString& sTo)
+{
+    return ::rename(NativePath(sFrom).constData(), NativePath(sTo).constData()) == 0 ? ERROR_SUCCESS
+                                                                                     : ErrorFromErrno(errno);
+}
+
+DWORD CLocalShareFileSystem::ListFiles(const QString& sFolder, QStringList* pNames)
+{
+    pNames->clear();
+    DIR* pDir = ::opendir(NativePath(sFolder).constData());
+    if (!pDir)
+        return errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
+    while (const dirent* pEntry = ::readdir(pDir)) {
+        struct stat st
+        {
+        };
+        if (::fstatat(::dirfd(pDir), pEntry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            pNames->append(QFile::decodeName(pEntry->d_name));
+    }
+    ::closedir(pDir);
+    return ERROR_SUCCESS;
+}
+
 CShareFileSystem::CShareFileSystem() = default;
 CShareFileSystem::~CShareFileSystem() = default;
 
@@ -304,6 +328,31 @@ std::unique_ptr<IShareReadFile> CShareFileSystem::OpenForRead(const QString& sPa
         return nullptr;
     }
     return pFs->OpenForRead(sRouted, pdwError);
+}
+
+DWORD CShareFileSystem::Rename(const QString& sFrom, const QString& sTo)
+{
+    QString sRoutedFrom;
+    QString sRoutedTo;
+    DWORD dwError = ERROR_SUCCESS;
+    IShareFileSystem* pFs = Route(sFrom, &sRoutedFrom, &dwError);
+    if (!pFs)
+        return dwError;
+    if (Route(sTo, &sRoutedTo, &dwError) != pFs)
+        return dwError != ERROR_SUCCESS ? dwError : static_cast<DWORD>(ERROR_NOT_SAME_DEVICE);
+    return pFs->Rename(sRoutedFrom, sRoutedTo);
+}
+
+DWORD CShareFileSystem::ListFiles(const QString& sFolder, QStringList* pNames)
+{
+    QString sRouted;
+    DWORD dwError = ERROR_SUCCESS;
+    IShareFileSystem* pFs = Route(sFolder, &sRouted, &dwError);
+    if (!pFs) {
+        pNames->clear();
+        return dwError;
+    }
+    return pFs->ListFiles(sRouted, pNames);
 }
 
 DWORD CShareFileSystem::DeleteFile(const QString& sPath)

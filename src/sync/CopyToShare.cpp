@@ -1,5 +1,11 @@
 #include "sync/CopyToShare.h"
 
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <unistd.h>
+
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
 #include "foundation/Settings.h"
@@ -73,6 +79,34 @@ QString CCopyToShare::PrepareTargetFolder(const QString& sRelativePath)
     return sTargetFolder + "\\";
 }
 
+QString CCopyToShare::PartialFolder(const QString& sShareRoot, const QString& sRelativePath)
+{
+    // Beside the computer's folder of files, so that the rename stays within it.
+    const QString sFolder = sShareRoot + "\\" + sRelativePath.section('\\', 0, 0) + "\\" + kPartialFolderName;
+    if (m_preparedPartialFolders.contains(sFolder))
+        return sFolder;
+    m_preparedPartialFolders.append(sFolder);
+    // A folder that cannot be made shows up as a file that cannot be created, with its own code.
+    if (!m_fs.PathExists(sFolder))
+        CreateDirectoryTreeOn(m_fs, sFolder);
+    // Files a cut copy left: those of a process that no longer runs on this computer (the folder
+    // is this computer's), and this process's own from an earlier run.
+    QStringList names;
+    m_fs.ListFiles(sFolder, &names);
+    for (const QString& sName : names) {
+        bool bOk = false;
+        const qint64 nPid = sName.section('-', 0, 0).toLongLong(&bOk);
+        if (!bOk || !sName.endsWith(QLatin1String(".part")))
+            continue;
+        if (nPid != ::getpid() && nPid > 0 && nPid <= INT_MAX &&
+            (::kill(static_cast<pid_t>(nPid), 0) == 0 || errno == EPERM))
+            continue; // another transfer of this computer may be writing it
+        if (m_fs.DeleteFile(sFolder + "\\" + sName) == ERROR_SUCCESS)
+            WriteLog("HandleContent: removed the partial file " + sName + " a cut copy left on the device");
+    }
+    return sFolder;
+}
+
 void CCopyToShare::HandleContent(const CContent& content)
 {
     for (int nAttempt = 0; nAttempt < kAttempts; ++nAttempt) {
@@ -127,7 +161,13 @@ void CCopyToShare::CopyToDevice(const QString& sSourcePath, const CContent& cont
         return;
     }
     const QString sTargetFile = sTargetFolder + FileNameOf(content.m_sTargetPath);
-    std::unique_ptr<IShareWriteFile> pTarget = m_fs.CreateFile(sTargetFile, &dwError);
+    static std::atomic<unsigned> s_nPartial{0};
+    const QString sPartialFile = PartialFolder(ShareRootFor(m_run), CleanTargetPath(content.m_sTargetPath)) +
+                                 QString("\\%1-%2-%3.part")
+                                     .arg(::getpid())
+                                     .arg(++s_nPartial)
+                                     .arg(FileNameOf(content.m_sTargetPath).right(64));
+    std::unique_ptr<IShareWriteFile> pTarget = m_fs.CreateFile(sPartialFile, &dwError);
     if (!pTarget) {
         pSource.reset();
         m_run.eResult = WaitForDeviceOffline() ? EC_DEVICE_LOST : EC_FILE_FAILED;
@@ -193,8 +233,16 @@ void CCopyToShare::CopyToDevice(const QString& sSourcePath, const CContent& cont
         bFailed = true;
     }
     pTarget.reset();
+    if (!bFailed) {
+        // Whole: now it gets its name, replacing an older copy of the file.
+        dwError = m_fs.Rename(sPartialFile, sTargetFile);
+        if (dwError != ERROR_SUCCESS) {
+            m_run.eResult = WriteErrorCode(dwError);
+            bFailed = true;
+        }
+    }
     if (bFailed)
-        m_fs.DeleteFile(sTargetFile);
+        m_fs.DeleteFile(sPartialFile);
     else
         m_run.eResult = EC_OK;
 }
