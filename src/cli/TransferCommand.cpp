@@ -11,12 +11,14 @@
 #include "cli/TransferProgress.h"
 #include "foundation/Settings.h"
 #include "sync/TransferHistory.h"
+#include "sync/TransferLock.h"
 
 namespace {
 
 const unsigned kIdsTransferHelp = 1040;
 const unsigned kIdsHistoryNotWritten = 1150;
 const unsigned kIdsNothingToTransfer = 1153;
+const unsigned kIdsTransferRunning = 1154;
 constexpr int kDefaultWaitSeconds = 20;
 constexpr std::int64_t kNotReadyRetryMs = 5000;
 
@@ -158,6 +160,14 @@ int RunTransferCommand(const QStringList& arguments, ICliIo& io)
     QString sUuid;
     if (const int nExit = RequireSelectedPlayer(io, &sUuid))
         return nExit;
+    // Before anything is searched or scanned: a second run on the profile would copy every file
+    // again and write every history line twice.
+    CTransferLock transferLock;
+    QString sHolder;
+    if (!transferLock.TryLock(&sHolder)) {
+        CliError(io, kIdsTransferRunning, {sHolder});
+        return CLI_EXIT_FAILED;
+    }
 
     const CInterruptGuard interruptGuard;
     CPlayerSession session;

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSysInfo>
 
 #include "cli/CliApp.h"
 #include "cli/CliSupport.h"
@@ -12,6 +15,7 @@
 #include "support/TestHome.h"
 #include "sync/DeviceLists.h"
 #include "sync/TransferHistory.h"
+#include "sync/TransferLock.h"
 
 namespace {
 
@@ -243,6 +247,26 @@ TEST_F(CliCommands, PlayerCommandsRefuseBadInputBeforeSearching)
     for (const char* pszCommand : {"players", "transfer", "power"})
         EXPECT_EQ(Run({pszCommand}), CLI_EXIT_UNREADABLE) << pszCommand;
     EXPECT_EQ(Run({"select", "127.0.0.2"}), CLI_EXIT_UNREADABLE);
+}
+
+// A second transfer on the profile is refused before it searches, and names the one that runs.
+TEST_F(CliCommands, ASecondTransferOnTheProfileIsToldWhoHoldsIt)
+{
+    SelectPlayer();
+    CTransferLock running;
+    ASSERT_TRUE(running.TryLock());
+    EXPECT_EQ(Run({"transfer"}), CLI_EXIT_FAILED);
+    EXPECT_TRUE(io.sErr.contains(QString("(process %1)").arg(::getpid()))) << io.sErr.toStdString();
+    EXPECT_TRUE(io.sErr.contains("test_cli")) << io.sErr.toStdString();
+    running.Unlock();
+
+    // A lock that a process left when it ended (a crash, a power cut) is taken over.
+    WriteTestFile(running.Path(), "99999999\ntolva\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    CTransferLock next;
+    EXPECT_TRUE(next.TryLock());
+    QString sHolder;
+    EXPECT_FALSE(CTransferLock().TryLock(&sHolder));
+    EXPECT_EQ(sHolder, QString("test_cli (process %1)").arg(::getpid()));
 }
 
 TEST(CliText, ArgumentsAreFilledInOnePass)
