@@ -19,6 +19,7 @@ const unsigned kIdsTransferHelp = 1040;
 const unsigned kIdsHistoryNotWritten = 1150;
 const unsigned kIdsNothingToTransfer = 1153;
 const unsigned kIdsTransferRunning = 1154;
+const unsigned kIdsRefusedInARow = 1160;
 constexpr int kDefaultWaitSeconds = 20;
 constexpr std::int64_t kNotReadyRetryMs = 5000;
 
@@ -206,7 +207,11 @@ int RunTransferCommand(const QStringList& arguments, ICliIo& io)
     }
     const bool bSomeFailed = manager.IsSomeFilesFailed();
     const unsigned nMessage = OutcomeStringId(eCode, bSomeFailed);
-    if (nMessage == 0)
+    const eErrorCode eRefusal = manager.TransferManager().RepeatedRefusal();
+    if (eRefusal != EC_OK)
+        CliError(io, kIdsRefusedInARow,
+                 {QString::number(CTransferManager::kRefusalsInARow), CTransferProgress::ReasonWords(eRefusal, true)});
+    else if (nMessage == 0)
         CliError(io, 1045, {QString::number(eCode)});
     else if (IsErrorOutcome(eCode))
         CliError(io, nMessage);

@@ -71,7 +71,28 @@ void CTransferProgress::ShowFileResult(const QString& sSourcePath, eErrorCode eR
         ++m_nFailed;
     }
     m_nCurrentBytes = 0;
-    m_results.push_back({sSourcePath, eResult, m_nDone, m_nTotal});
+    m_results.push_back({QString(), sSourcePath, eResult, m_nDone, m_nTotal});
+    m_bChanged = true;
+}
+
+QString CTransferProgress::ReasonWords(eErrorCode eReason, bool bShareSide)
+{
+    if (!bShareSide)
+        return CliText(1159);
+    return CliText(eReason == EC_ACCESS_DENIED || eReason == EC_DENIED_DEVICE_LOST ? 1157 : 1158);
+}
+
+void CTransferProgress::ShowFileWaiting(const STransferWait& wait)
+{
+    const QString sSeconds = QString::number((wait.nWaitMs + 999) / 1000);
+    const QString sReason = ReasonWords(wait.eReason, wait.bShareSide);
+    const QString sNotice =
+        wait.eKind == STransferWait::WAIT_RETRY
+            ? CliText(1155, {wait.sSourcePath, QString::number(wait.nAttempt), QString::number(wait.nAttempts), sReason,
+                             sSeconds})
+            : CliText(1156, {wait.sSourcePath, sReason, sSeconds});
+    std::lock_guard lock(m_mutex);
+    m_results.push_back({sNotice, QString(), EC_OK, m_nDone, m_nTotal});
     m_bChanged = true;
 }
 
@@ -146,6 +167,11 @@ void CTransferProgress::Draw()
         }
     }
     for (const SFileLine& line : results) {
+        if (!line.sNotice.isEmpty()) {
+            ClearBar();
+            m_io.Out(line.sNotice + "\n");
+            continue;
+        }
         if (line.eResult == EC_CANCELLED)
             continue; // the outcome says so; a stopped file leaves nothing behind
         if (m_bTerminal && line.eResult == EC_OK)

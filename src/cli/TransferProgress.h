@@ -22,6 +22,7 @@ public:
     void ShowTransferProgress(unsigned nDone, unsigned nTotal) override;
     void ShowFileCopying(const QString& sSourcePath, std::uint64_t nBytesCopied) override;
     void ShowFileResult(const QString& sSourcePath, eErrorCode eResult) override;
+    void ShowFileWaiting(const STransferWait& wait) override;
 
     // Command thread: prints what arrived since the last call (the bar at most ten times a
     // second).
@@ -31,6 +32,9 @@ public:
 
     unsigned CopiedFiles() const;
     unsigned FailedFiles() const;
+
+    // Why the share or the source failed, in words (the reason of a wait or of a stopped run).
+    static QString ReasonWords(eErrorCode eReason, bool bShareSide);
 
     // "3.4 MiB" and the like.
     static QString FormatBytes(double dBytes);
@@ -57,6 +61,7 @@ private:
     Clock::time_point m_start;
     struct SFileLine
     {
+        QString sNotice; // a line of its own (a wait), else the file's outcome below
         QString sPath;
         eErrorCode eResult;
         unsigned nDone; // the file's place in the run

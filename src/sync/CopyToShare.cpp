@@ -46,8 +46,24 @@ QString CCopyToShare::CleanTargetPath(const QString& sTargetPath)
     return sPath;
 }
 
+void CCopyToShare::ShowWait(STransferWait::EKind eKind, std::int64_t nWaitMs)
+{
+    STransferWait wait;
+    wait.eKind = eKind;
+    wait.sSourcePath = m_sCurrentSource;
+    wait.nAttempt = m_nAttempt;
+    wait.nAttempts = kAttempts;
+    // During the offline wait the attempt has no code yet: the share's failure is the reason.
+    wait.eReason = eKind == STransferWait::WAIT_DEVICE ? m_run.eShareFailure : m_run.eResult;
+    wait.bShareSide = m_run.eShareFailure != EC_OK;
+    wait.nWaitMs = nWaitMs;
+    m_control.ShowFileWaiting(wait);
+}
+
 bool CCopyToShare::WaitForDeviceOffline()
 {
+    if (!m_control.IsStopRequested())
+        ShowWait(STransferWait::WAIT_DEVICE, static_cast<std::int64_t>(kOfflineWaitSeconds) * 1000);
     m_run.nOfflineWait = 0;
     do {
         m_control.Pause(1000);
@@ -72,7 +88,9 @@ QString CCopyToShare::PrepareTargetFolder(const QString& sRelativePath)
             continue;
         if (!CreateDirectoryTreeOn(m_fs, sTargetFolder)) {
             WriteLog("HandleContent: Create target folder to device fail!");
+            m_run.eShareFailure = EC_TARGET_ERROR; // what the wait shows
             m_run.eResult = WaitForDeviceOffline() ? EC_DEVICE_LOST : EC_TARGET_ERROR;
+            m_run.eShareFailure = m_run.eResult;
             break;
         }
     }
@@ -121,6 +139,9 @@ void CCopyToShare::HandleContent(const CContent& content)
             break;
         }
         m_run.eResult = EC_OK;
+        m_run.eShareFailure = EC_OK;
+        m_sCurrentSource = content.m_sSourcePath;
+        m_nAttempt = static_cast<unsigned>(nAttempt) + 1;
         const QString sRelativePath = CleanTargetPath(content.m_sTargetPath);
         // Folders are created again on every attempt: a failure may have been passing.
         const QString sTargetFolder = PrepareTargetFolder(sRelativePath);
@@ -130,6 +151,8 @@ void CCopyToShare::HandleContent(const CContent& content)
         if (m_run.eResult == EC_ACCESS_DENIED || m_run.eResult == EC_TARGET_ERROR || m_run.eResult == EC_FILE_FAILED) {
             WriteLogF("transfer manager: transfer finished , temp errcode = %u  , this is  %u times ",
                       static_cast<unsigned>(m_run.eResult), static_cast<unsigned>(nAttempt));
+            if (nAttempt + 1 < kAttempts)
+                ShowWait(STransferWait::WAIT_RETRY, kRetryPauseMs);
             continue;
         }
         break;
@@ -143,9 +166,11 @@ eErrorCode CCopyToShare::WriteErrorCode(DWORD dwError)
     if (dwError == ERROR_DISK_FULL || dwError == ERROR_HANDLE_DISK_FULL)
         return EC_DEVICE_FULL;
     const bool bDenied = dwError == ERROR_ACCESS_DENIED;
-    if (WaitForDeviceOffline())
-        return bDenied ? EC_DENIED_DEVICE_LOST : EC_DEVICE_LOST;
-    return bDenied ? EC_ACCESS_DENIED : EC_TARGET_ERROR;
+    m_run.eShareFailure = bDenied ? EC_ACCESS_DENIED : EC_TARGET_ERROR; // what the wait shows
+    const eErrorCode eCode = WaitForDeviceOffline() ? (bDenied ? EC_DENIED_DEVICE_LOST : EC_DEVICE_LOST)
+                                                    : (bDenied ? EC_ACCESS_DENIED : EC_TARGET_ERROR);
+    m_run.eShareFailure = eCode;
+    return eCode;
 }
 
 void CCopyToShare::CopyToDevice(const QString& sSourcePath, const CContent& content, const QString& sTargetFolder)
@@ -170,7 +195,9 @@ void CCopyToShare::CopyToDevice(const QString& sSourcePath, const CContent& cont
     std::unique_ptr<IShareWriteFile> pTarget = m_fs.CreateFile(sPartialFile, &dwError);
     if (!pTarget) {
         pSource.reset();
+        m_run.eShareFailure = EC_FILE_FAILED;
         m_run.eResult = WaitForDeviceOffline() ? EC_DEVICE_LOST : EC_FILE_FAILED;
+        m_run.eShareFailure = m_run.eResult;
         return;
     }
 

@@ -70,7 +70,12 @@ private:
     // and cleared of what earlier processes left, at the first use in this run).
     QString PartialFolder(const QString& sShareRoot, const QString& sRelativePath);
 
+    // Tells the progress display that the file under way waits (a retry pause, the offline wait).
+    void ShowWait(STransferWait::EKind eKind, std::int64_t nWaitMs);
+
     QStringList m_preparedPartialFolders; // folders created and cleared in this run
+    QString m_sCurrentSource;             // the file under way, for the waits it shows
+    unsigned m_nAttempt = 0;              // its attempt under way, from 1
 
     STransferRun& m_run;
     ITransferControl& m_control;

@@ -50,6 +50,7 @@ void CTransferManager::ClearStop()
 {
     m_bStop.store(false);
     m_bHistoryNotWritten.store(false);
+    m_eRepeatedRefusal.store(EC_OK);
     m_stopEvent.Reset();
 }
 
@@ -81,6 +82,12 @@ void CTransferManager::ShowProgress(unsigned nDone, unsigned nTotal)
 {
     if (ITransferProgressListener* pListener = m_pProgress.load())
         pListener->ShowTransferProgress(nDone, nTotal);
+}
+
+void CTransferManager::ShowFileWaiting(const STransferWait& wait)
+{
+    if (ITransferProgressListener* pListener = m_pProgress.load())
+        pListener->ShowFileWaiting(wait);
 }
 
 void CTransferManager::ShowFileCopying(const QString& sSourcePath, std::uint64_t nBytesCopied)
@@ -218,6 +225,8 @@ void CTransferManager::TransferProc()
 void CTransferManager::RunQueue(CCopyToShare& copy, CTransferResults& results)
 {
     CThreadSafeQueue<CContent>& queue = m_pContents->ContentQueue();
+    eErrorCode eLastRefusal = EC_OK;
+    int nRefusals = 0;
     for (;;) {
         const std::size_t nLeft = queue.GetCount();
         WriteLogF("transfer manager:   will trans file number = %u ", static_cast<unsigned>(nLeft));
@@ -251,7 +260,18 @@ void CTransferManager::RunQueue(CCopyToShare& copy, CTransferResults& results)
             copy.HandleContent(*pContent);
         }
 
+        const eErrorCode eShareFailure = m_run.eResult == EC_OK ? EC_OK : m_run.eShareFailure;
         RecordFile(results, *pContent);
+        // The same refusal of the share for several files in a row ends the run with its reason.
+        nRefusals = eShareFailure != EC_OK && eShareFailure == eLastRefusal ? nRefusals + 1 : 1;
+        eLastRefusal = eShareFailure;
+        if (eShareFailure != EC_OK && nRefusals >= kRefusalsInARow && queue.GetCount() > 0) {
+            WriteLogF("TransferProc: the share refused %d files in a row (code %u), the run ends",
+                      nRefusals, static_cast<unsigned>(eShareFailure));
+            m_eRepeatedRefusal.store(m_run.eResult);
+            m_pOwner->SetSomeFilesFailed();
+            return;
+        }
         switch (m_run.eResult) {
         case EC_DEVICE_FULL: return;
         case EC_ACCESS_DENIED:

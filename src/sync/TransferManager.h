@@ -75,6 +75,14 @@ public:
     // the run reports its code; cleared by ClearStop, i.e. by the next StartSync.
     bool IsHistoryNotWritten() const { return m_bHistoryNotWritten.load(); }
 
+    // The share refused this many files in a row the same way (a read-only share, a file server
+    // that died while the player still answers): the run ends there, as every further file would
+    // take its five attempts and waits only to fail alike.
+    static constexpr int kRefusalsInARow = 3;
+    // The code the share refused those files with (7, 9 or 10), EC_OK when the last run did not
+    // end that way. Set before the run reports; cleared by ClearStop.
+    eErrorCode RepeatedRefusal() const { return m_eRepeatedRefusal.load(); }
+
     // Ends the thread for good: stops the run (which then reports 8 as usual), wakes every wait
     // and joins. The owner must not block the thread's TransferFinished meanwhile.
     void Shutdown();
@@ -96,6 +104,7 @@ private:
     bool Pause(std::int64_t nMs) override;
     void ShowProgress(unsigned nDone, unsigned nTotal) override;
     void ShowFileCopying(const QString& sSourcePath, std::uint64_t nBytesCopied) override;
+    void ShowFileWaiting(const STransferWait& wait) override;
     // Writes the file's history line and tells the progress listener its outcome.
     void RecordFile(CTransferResults& results, const CContent& content, bool bFallback = false);
 
@@ -111,6 +120,7 @@ private:
 
     std::atomic<bool> m_bStop{false};
     std::atomic<bool> m_bHistoryNotWritten{false};
+    std::atomic<eErrorCode> m_eRepeatedRefusal{EC_OK};
     std::atomic<eErrorCode> m_eDeviceState{EC_OK};
     CEvent m_stopEvent{true, false}; // set with the stop flag, so pauses end at once
 

@@ -56,6 +56,16 @@ public:
         std::lock_guard lock(m_mutex);
         results.emplace_back(sSourcePath, eResult);
     }
+    void ShowFileWaiting(const STransferWait& wait) override
+    {
+        std::lock_guard lock(m_mutex);
+        waits.push_back(wait);
+    }
+    std::vector<STransferWait> Waits()
+    {
+        std::lock_guard lock(m_mutex);
+        return waits;
+    }
     std::vector<std::pair<unsigned, unsigned>> Calls()
     {
         std::lock_guard lock(m_mutex);
@@ -69,6 +79,7 @@ public:
     std::mutex m_mutex;
     std::vector<std::pair<unsigned, unsigned>> calls;
     std::vector<std::pair<QString, eErrorCode>> results;
+    std::vector<STransferWait> waits;
 };
 
 // A common manager with a test main window, a player in its table (selected), shares mapped to

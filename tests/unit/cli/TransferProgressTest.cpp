@@ -97,3 +97,30 @@ TEST(TransferProgress, AFailedFileIsShownWithTheTextOfItsHistoryLine)
     EXPECT_TRUE(io.sOut.contains("] " + LoadStringText(153) + "  /m/lost.mp3\n")) << io.sOut.toStdString();
     EXPECT_EQ(progress.FailedFiles(), 2u);
 }
+
+TEST(TransferProgress, WaitsAreShownAsTheyComeSoThatRetriesAreNotTakenForAHang)
+{
+    CTestHome home;
+    CCapturedIo io(true);
+    CTransferProgress progress(io);
+    progress.ShowTransferProgress(0, 1);
+    STransferWait wait;
+    wait.eKind = STransferWait::WAIT_DEVICE;
+    wait.sSourcePath = "/m/a.mp3";
+    wait.nAttempt = 1;
+    wait.nAttempts = 5;
+    wait.eReason = EC_ACCESS_DENIED;
+    wait.bShareSide = true;
+    wait.nWaitMs = 20000;
+    progress.ShowFileWaiting(wait);
+    wait.eKind = STransferWait::WAIT_RETRY;
+    wait.nWaitMs = 5000;
+    progress.ShowFileWaiting(wait);
+    progress.Draw();
+    EXPECT_TRUE(io.sOut.contains("/m/a.mp3: the copy failed (the player's share refuses writing; it may be "
+                                 "read-only); waiting up to 20 s to see whether the player is still there.\n"))
+        << io.sOut.toStdString();
+    EXPECT_TRUE(io.sOut.contains("/m/a.mp3: attempt 1 of 5 failed (the player's share refuses writing; it may be "
+                                 "read-only); next try in 5 s.\n"))
+        << io.sOut.toStdString();
+}

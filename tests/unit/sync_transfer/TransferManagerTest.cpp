@@ -1,5 +1,6 @@
 #include "support/SyncFixture.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <thread>
 
@@ -348,4 +349,53 @@ TEST_F(TransferManagerTest, LineBreaksInNamesKeepEachHistoryLineOneLineAndTheFil
 
     pCm->StartSync();
     EXPECT_EQ(window.WaitForOutcome(), EC_NO_FILES) << "both files are known as transferred";
+}
+
+// A read-only share (or a file server that died while the player still answers): each file keeps
+// its five attempts, the waits are shown as they come, and the run ends with its reason once the
+// share has refused three files in a row, instead of taking minutes per file for every file.
+TEST_F(TransferManagerTest, AShareThatRefusesFileAfterFileEndsTheRunWithItsReason)
+{
+    AddPlayer();
+    for (const char* pszName : {"a.mp3", "b.mp3", "c.mp3", "d.mp3", "e.mp3"})
+        QueueFile(pszName, "x");
+    pFaults->createFolder = [](const QString& sPath) {
+        return IsUnderShareRoot(sPath, kInternalRoot) ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+    };
+    pFaults->createFile = pFaults->createFolder;
+    EXPECT_EQ(Transfer(), EC_FILE_FAILED);
+    EXPECT_EQ(pCm->TransferManager().RepeatedRefusal(), EC_FILE_FAILED);
+    EXPECT_TRUE(pCm->IsSomeFilesFailed());
+    EXPECT_EQ(HistoryLines().size(), 3) << "the other files are left for the next run";
+    EXPECT_EQ(pCm->ContentsManager().ContentQueue().GetCount(), 2u);
+
+    const std::vector<STransferWait> waits = progress.Waits();
+    ASSERT_FALSE(waits.empty());
+    EXPECT_EQ(waits[0].eKind, STransferWait::WAIT_DEVICE);
+    EXPECT_EQ(waits[0].nWaitMs, 20000);
+    EXPECT_TRUE(waits[0].bShareSide);
+    const auto firstRetry = std::find_if(waits.begin(), waits.end(),
+                                         [](const STransferWait& w) { return w.eKind == STransferWait::WAIT_RETRY; });
+    ASSERT_NE(firstRetry, waits.end());
+    EXPECT_EQ(firstRetry->sSourcePath, home.Path("src/a.mp3"));
+    EXPECT_EQ(firstRetry->nAttempt, 1u);
+    EXPECT_EQ(firstRetry->nAttempts, 5u);
+    EXPECT_EQ(firstRetry->eReason, EC_FILE_FAILED);
+    EXPECT_TRUE(firstRetry->bShareSide);
+    EXPECT_EQ(firstRetry->nWaitMs, 5000);
+    EXPECT_EQ(std::count_if(waits.begin(), waits.end(),
+                            [](const STransferWait& w) { return w.eKind == STransferWait::WAIT_RETRY; }),
+              3 * 4) << "four retries per file";
+
+    // Sources that cannot be read are this computer's trouble, not the share's: the run goes on.
+    pFaults->createFolder = nullptr;
+    pFaults->createFile = nullptr;
+    pFaults->openForRead = [](const QString&) { return static_cast<DWORD>(ERROR_ACCESS_DENIED); };
+    pCm->ContentsManager().ContentQueue().Clear();
+    pCm->TransferManager().ClearStop();
+    for (const char* pszName : {"f.mp3", "g.mp3", "h.mp3", "i.mp3"})
+        QueueFile(pszName, "x");
+    EXPECT_EQ(Transfer(), EC_OK);
+    EXPECT_EQ(pCm->TransferManager().RepeatedRefusal(), EC_OK);
+    EXPECT_EQ(HistoryLines().size(), 3 + 4);
 }
