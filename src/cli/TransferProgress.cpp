@@ -7,6 +7,7 @@
 
 #include "cli/CliSupport.h"
 #include "platform/ShareFileSystem.h"
+#include "sync/TransferHistory.h"
 
 namespace {
 
@@ -86,13 +87,22 @@ void CTransferProgress::ShowFileWaiting(const STransferWait& wait)
 {
     const QString sSeconds = QString::number((wait.nWaitMs + 999) / 1000);
     const QString sReason = ReasonWords(wait.eReason, wait.bShareSide);
+    const QString sPath = HistoryFieldText(wait.sSourcePath); // printable whatever the name holds
     const QString sNotice =
         wait.eKind == STransferWait::WAIT_RETRY
-            ? CliText(1155, {wait.sSourcePath, QString::number(wait.nAttempt), QString::number(wait.nAttempts), sReason,
+            ? CliText(1155, {sPath, QString::number(wait.nAttempt), QString::number(wait.nAttempts), sReason,
                              sSeconds})
-            : CliText(1156, {wait.sSourcePath, sReason, sSeconds});
+            : CliText(1156, {sPath, sReason, sSeconds});
     std::lock_guard lock(m_mutex);
     m_results.push_back({sNotice, QString(), EC_OK, m_nDone, m_nTotal});
+    m_bChanged = true;
+}
+
+void CTransferProgress::ShowFileNotTransferred(const QString& sSourcePath, const QString& sReason)
+{
+    std::lock_guard lock(m_mutex);
+    ++m_nFailed;
+    m_results.push_back({QString("[-] %1  %2").arg(sReason, HistoryFieldText(sSourcePath)), QString(), EC_OK, 0, 0});
     m_bChanged = true;
 }
 
@@ -137,7 +147,7 @@ QString CTransferProgress::BarLine(int nWidth) const
         sLine +=
             QString("  %1%").arg(std::min<qint64>(100, static_cast<qint64>(m_nCurrentBytes * 100 / m_nCurrentSize)));
     if (!m_sCurrent.isEmpty() && m_nDone < m_nTotal)
-        sLine += "  " + TailOf(m_sCurrent, nWidth - 1 - static_cast<int>(sLine.size()) - 2);
+        sLine += "  " + TailOf(HistoryFieldText(m_sCurrent), nWidth - 1 - static_cast<int>(sLine.size()) - 2);
     return sLine.left(nWidth - 1);
 }
 
@@ -178,7 +188,10 @@ void CTransferProgress::Draw()
             continue; // the bar counts it
         ClearBar();
         m_io.Out(
-            QString("[%1/%2] %3  %4\n").arg(line.nDone).arg(line.nTotal).arg(ResultWords(line.eResult), line.sPath));
+            QString("[%1/%2] %3  %4\n")
+                .arg(line.nDone)
+                .arg(line.nTotal)
+                .arg(ResultWords(line.eResult), HistoryFieldText(line.sPath)));
     }
     if (!sBar.isEmpty()) {
         m_io.Out("\r" + sBar + "\x1b[K");

@@ -23,6 +23,7 @@ public:
     void ShowFileCopying(const QString& sSourcePath, std::uint64_t nBytesCopied) override;
     void ShowFileResult(const QString& sSourcePath, eErrorCode eResult) override;
     void ShowFileWaiting(const STransferWait& wait) override;
+    void ShowFileNotTransferred(const QString& sSourcePath, const QString& sReason) override;
 
     // Command thread: prints what arrived since the last call (the bar at most ten times a
     // second).

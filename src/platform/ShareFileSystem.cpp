@@ -1,6 +1,7 @@
 #include "platform/ShareFileSystem.h"
 
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
@@ -13,12 +14,14 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/SmbShareFileSystem.h"
+#include "platform/TextCodec.h"
 
 namespace {
 
+// A path by its bytes: a name that is not UTF-8 is opened as it is on disk (FromNativeName).
 QByteArray NativePath(const QString& sPath)
 {
-    return QFile::encodeName(sPath);
+    return NativeNameBytes(sPath);
 }
 
 class CLocalReadFile final : public IShareReadFile
@@ -210,7 +213,7 @@ DWORD CLocalShareFileSystem::ListFiles(const QString& sFolder, QStringList* pNam
         {
         };
         if (::fstatat(::dirfd(pDir), pEntry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
-            pNames->append(QFile::decodeName(pEntry->d_name));
+            pNames->append(FromNativeName(pEntry->d_name, std::strlen(pEntry->d_name)));
     }
     ::closedir(pDir);
     return ERROR_SUCCESS;

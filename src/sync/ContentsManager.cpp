@@ -35,72 +35,6 @@ struct SQStringHash
     std::size_t operator()(const QString& s) const { return qHash(s); }
 };
 
-// Length of the well-formed UTF-8 sequence at p (at most n bytes left), or 0 when it is not one.
-int Utf8SequenceLength(const unsigned char* p, std::size_t n)
-{
-    const unsigned char c = p[0];
-    if (c < 0x80)
-        return 1;
-    int nLength = 0;
-    unsigned nMin = 0;
-    unsigned nCode = 0;
-    if ((c & 0xE0) == 0xC0) {
-        nLength = 2;
-        nMin = 0x80;
-        nCode = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-        nLength = 3;
-        nMin = 0x800;
-        nCode = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-        nLength = 4;
-        nMin = 0x10000;
-        nCode = c & 0x07;
-    } else {
-        return 0;
-    }
-    if (static_cast<std::size_t>(nLength) > n)
-        return 0;
-    for (int i = 1; i < nLength; ++i) {
-        if ((p[i] & 0xC0) != 0x80)
-            return 0;
-        nCode = (nCode << 6) | (p[i] & 0x3F);
-    }
-    if (nCode < nMin || nCode > 0x10FFFF || (nCode >= 0xD800 && nCode <= 0xDFFF))
-        return 0;
-    return nLength;
-}
-
-// A name as text. A name that is not valid UTF-8 keeps its good parts and shows every bad byte
-// as "\xHH", so the log and the history name the file unmistakably; *pbBad tells which it was.
-QString NameText(const char* pszName, std::size_t nLength, bool* pbBad)
-{
-    const auto* p = reinterpret_cast<const unsigned char*>(pszName);
-    std::size_t i = 0;
-    while (i < nLength) {
-        const int n = Utf8SequenceLength(p + i, nLength - i);
-        if (n == 0)
-            break;
-        i += static_cast<std::size_t>(n);
-    }
-    *pbBad = i < nLength;
-    if (!*pbBad)
-        return QString::fromUtf8(pszName, static_cast<qsizetype>(nLength));
-    QString sText;
-    i = 0;
-    while (i < nLength) {
-        const int n = Utf8SequenceLength(p + i, nLength - i);
-        if (n == 0) {
-            sText += QString::asprintf("\\x%02X", p[i]);
-            ++i;
-        } else {
-            sText += QString::fromUtf8(pszName + i, n);
-            i += static_cast<std::size_t>(n);
-        }
-    }
-    return sText;
-}
-
 // "(YYYY-MM-DD hh:mm:ss)" of a file time, in local time with the system's time-zone rules.
 QString ModifiedTimeText(const struct timespec& mtime)
 {
@@ -302,7 +236,7 @@ std::size_t CContentsManager::ScanFolders()
         }
         if (!bTicked)
             continue;
-        if (!file.bBadName && m_transferredIndex.IsAlreadyTransferred(file.sPath, file.sTime))
+        if (m_transferredIndex.IsAlreadyTransferred(file.sPath, file.sTime))
             continue;
 
         auto pContent = std::make_unique<CContent>();
@@ -311,12 +245,12 @@ std::size_t CContentsManager::ScanFolders()
         const bool bPlaced = MakeTargetPath(RelativePathOf(pContent->m_sSourcePath), sComputerName, nRootLength,
                                             &pContent->m_sTargetPath);
         if (file.bBadName) {
-            // The device names files in Unicode; a name that is not valid UTF-8 has no faithful
-            // name there, so the file is recorded as failed rather than copied under another name.
-            WriteLog("SearchProc: file name is not valid UTF-8, recorded as failed: " + pContent->m_sSourcePath);
-            pContent->m_nFailStringId = IDS_FILE_NOT_TRANSFERRED;
-            m_longNameQueue.Push(pContent);
-        } else if (bPlaced) {
+            // Opened by its bytes; on the share, where names are Unicode, each byte that is not
+            // UTF-8 stands for the character of that number (the Latin-1 reading of old names).
+            WriteLog("SearchProc: file name is not valid UTF-8: " + HistoryFieldText(pContent->m_sSourcePath) +
+                     " goes to " + pContent->m_sTargetPath);
+        }
+        if (bPlaced) {
             placed.push_back(std::move(pContent));
         } else {
             pContent->m_nFailStringId = IDS_NAME_TOO_LONG;
@@ -488,7 +422,7 @@ void CContentsManager::EnumerateFiles(const QString& sFolder, std::vector<SFound
         WriteLog("EnumerateFiles: network folders cannot be listed, skipped: " + sFolder);
         return;
     }
-    const QByteArray path = sFolder.isEmpty() ? QByteArray("/") : ToUtf8(sFolder);
+    const QByteArray path = sFolder.isEmpty() ? QByteArray("/") : NativeNameBytes(sFolder);
     const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         WriteLogF("EnumerateFiles: cannot open folder %s: %s", path.constData(), std::strerror(errno));
@@ -549,7 +483,7 @@ void CContentsManager::WalkDirectory(int nDirFd, const QString& sPath, bool bBad
             break;
         const char* pszName = pNames + entry.nOffset;
         bool bNameBad = false;
-        const QString sName = NameText(pszName, entry.nLength, &bNameBad);
+        const QString sName = FromNativeName(pszName, entry.nLength, &bNameBad);
         QString sChild;
         sChild.reserve(sPath.size() + 1 + sName.size());
         sChild.append(sPath).append(QLatin1Char('/')).append(sName);
@@ -632,7 +566,9 @@ QString CContentsManager::RelativePathOf(const QString& sSourcePath)
     QString sRelative = sSourcePath;
     for (qsizetype i = 0; i < sRelative.size(); ++i) {
         const char16_t c = sRelative[i].unicode();
-        if (c == '/')
+        if (EscapedNameByte(sRelative[i]) >= 0)
+            sRelative[i] = QChar(static_cast<char16_t>(EscapedNameByte(sRelative[i])));
+        else if (c == '/')
             sRelative[i] = '\\';
         else if (i < nNameStart ? IsForbiddenInShareName(c) : c == '\\')
             sRelative[i] = '_';

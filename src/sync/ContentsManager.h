@@ -21,8 +21,7 @@
 // on its own thread (SearchProc): it walks the ticked watched folders, keeps the files with a
 // ticked extension, drops those the transfer history records as copied and unchanged, works out
 // each file's path on the device and queues it. Files that cannot be named on the device (path
-// too long, name not valid UTF-8) go to a second queue, which the transfer thread records as
-// failed. The outcome goes to the owner: StartPowerCheck when something is queued, else
+// too long) go to a second queue, which the transfer thread records as failed. The outcome goes to the owner: StartPowerCheck when something is queued, else
 // TransferFinished (5, or 8 when stopped).
 //
 // Threads: the common manager (main window thread) sets the device, clears the stop flag and
@@ -92,7 +91,7 @@ public:
     // A file found by the walk.
     struct SFoundFile
     {
-        QString sPath;         // as the scan builds it (bad UTF-8 bytes shown as "\xHH")
+        QString sPath;         // as the scan builds it (bytes that are not UTF-8 escaped, FromNativeName)
         QString sTime;         // "(YYYY-MM-DD hh:mm:ss)", local time
         bool bBadName = false; // some name on the path is not valid UTF-8
     };

@@ -202,14 +202,17 @@ QString FormatModifiedTime(const QDateTime& localTime)
 
 QString HistoryFieldText(const QString& sText)
 {
-    const auto isControl = [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; };
-    if (std::none_of(sText.begin(), sText.end(), isControl))
+    // Control characters, and the bytes of a file name that are not UTF-8 (FromNativeName).
+    const auto byteOf = [](QChar c) {
+        return c.unicode() < 0x20 || c.unicode() == 0x7F ? static_cast<int>(c.unicode()) : EscapedNameByte(c);
+    };
+    if (std::none_of(sText.begin(), sText.end(), [&](QChar c) { return byteOf(c) >= 0; }))
         return sText;
     QString sEscaped;
     sEscaped.reserve(sText.size() + 8);
     for (const QChar c : sText) {
-        if (isControl(c))
-            sEscaped += QString::asprintf("\\x%02X", c.unicode());
+        if (byteOf(c) >= 0)
+            sEscaped += QString::asprintf("\\x%02X", byteOf(c));
         else
             sEscaped += c;
     }

@@ -27,9 +27,10 @@ inline constexpr int kHistoryMaxLines = 50000;
 QString FormatHistoryTime(const QDateTime& localTime);
 // "(YYYY-MM-DD hh:mm:ss)", the layout of the file time (second field, CContent::m_sModifiedTime).
 QString FormatModifiedTime(const QDateTime& localTime);
-// A name as it stands in a history line: every control character (CR, LF, tab, ...) becomes
-// "\xHH", so a line stays one line whatever a file name or a player's name holds, and a file is
-// found again under the same text at the next scan. Other text is unchanged.
+// A name as it stands in a history line: every control character (CR, LF, tab, ...) and every
+// byte of a file name that is not UTF-8 (see FromNativeName) becomes "\xHH", so a line stays one
+// line of valid UTF-8 whatever a file name or a player's name holds, and a file is found again
+// under the same text at the next scan. Other text is unchanged.
 QString HistoryFieldText(const QString& sText);
 // One history line without its CR LF; the path and the device name pass HistoryFieldText.
 QString MakeHistoryLine(const QString& sSourcePath, const QString& sModifiedTime, const QString& sDeviceName,

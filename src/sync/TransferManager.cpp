@@ -196,7 +196,7 @@ void CTransferManager::TransferProc()
     CCopyToShare copy(m_run, *this, *pFs);
     CTransferResults results(m_run, *this, *m_pContents);
 
-    if (results.RecordLongNameFiles(m_pContents->LongNameQueue()) > 0)
+    if (results.RecordLongNameFiles(m_pContents->LongNameQueue(), m_pProgress.load()) > 0)
         m_pOwner->SetSomeFilesFailed();
     results.WriteHistory();
 

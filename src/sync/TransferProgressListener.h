@@ -42,6 +42,12 @@ public:
     // The file's outcome, as its history line records it (EC_OK for a copied file; EC_CANCELLED
     // for a file stopped by the user, which leaves no line).
     virtual void ShowFileResult(const QString& sSourcePath, eErrorCode eResult) { (void)sSourcePath, (void)eResult; }
+    // A file that is not copied at all (its path on the device would be too long), with the text
+    // its history line carries.
+    virtual void ShowFileNotTransferred(const QString& sSourcePath, const QString& sReason)
+    {
+        (void)sSourcePath, (void)sReason;
+    }
     // A wait of the file under way, so that a long run of retries is not taken for a hang.
     virtual void ShowFileWaiting(const STransferWait& wait) { (void)wait; }
 };

@@ -56,6 +56,11 @@ public:
         std::lock_guard lock(m_mutex);
         results.emplace_back(sSourcePath, eResult);
     }
+    void ShowFileNotTransferred(const QString& sSourcePath, const QString& sReason) override
+    {
+        std::lock_guard lock(m_mutex);
+        notTransferred.emplace_back(sSourcePath, sReason);
+    }
     void ShowFileWaiting(const STransferWait& wait) override
     {
         std::lock_guard lock(m_mutex);
@@ -80,6 +85,7 @@ public:
     std::vector<std::pair<unsigned, unsigned>> calls;
     std::vector<std::pair<QString, eErrorCode>> results;
     std::vector<STransferWait> waits;
+    std::vector<std::pair<QString, QString>> notTransferred;
 };
 
 // A common manager with a test main window, a player in its table (selected), shares mapped to

@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 #include "foundation/Paths.h"
 #include "foundation/StringTable.h"
+#include "platform/TextCodec.h"
 
 namespace {
 
@@ -182,6 +186,9 @@ TEST_F(TransferManagerTest, FilesThatCouldNotBePlacedAreRecordedFirst)
     ASSERT_EQ(lines.size(), 2);
     EXPECT_TRUE(AllContain(lines, " Tolva_Internal | Result: " + LoadStringText(183) + " | "));
     EXPECT_FALSE(QDir(InternalDir() + "/PC").exists());
+    // Named in the progress with their reason, not only counted.
+    ASSERT_EQ(progress.notTransferred.size(), 2u);
+    EXPECT_EQ(progress.notTransferred[1], std::make_pair(home.Path("long2.mp3"), LoadStringText(183)));
 }
 
 TEST_F(TransferManagerTest, StopDuringACopyLeavesNoLineAndNoPartialFile)
@@ -398,4 +405,38 @@ TEST_F(TransferManagerTest, AShareThatRefusesFileAfterFileEndsTheRunWithItsReaso
     EXPECT_EQ(Transfer(), EC_OK);
     EXPECT_EQ(pCm->TransferManager().RepeatedRefusal(), EC_OK);
     EXPECT_EQ(HistoryLines().size(), 3 + 4);
+}
+
+// Names are bytes on this platform: a name that is not UTF-8 (an old Latin-1 name) is opened by
+// its bytes, gets a clean name on the share and a valid UTF-8 history line that finds it again.
+TEST_F(TransferManagerTest, NamesThatAreNotUtf8AreTransferredAndFoundAgain)
+{
+    AddPlayer();
+    const QByteArray music = QFile::encodeName(home.Path("Music"));
+    ASSERT_TRUE(QDir().mkpath(home.Path("Music")));
+    ASSERT_EQ(::mkdir((music + "/Caf\xE9").constData(), 0755), 0);
+    for (const QByteArray& name : {QByteArray("/Caf\xE9/d\xE9j\xE0.mp3"), QByteArray("/ok.mp3")}) {
+        const int fd = ::open((music + name).constData(), O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, name.constData(), static_cast<size_t>(name.size())), name.size());
+        ::close(fd);
+    }
+    SetLists({home.Path("Music") + "/|1"}, {"mp3|1"});
+
+    pCm->StartSync();
+    EXPECT_EQ(window.WaitForOutcome(), EC_OK);
+    const QString sOnShare = GetComputerNameText() + home.Path("Music");
+    EXPECT_EQ(OnInternal(sOnShare + QString::fromUtf8("/Café/déjà.mp3")), "/Caf\xE9/d\xE9j\xE0.mp3")
+        << "opened by its bytes, named by their Latin-1 reading";
+    const QByteArray history = ReadTestFile(HistoryPathFor(kPlayerUuid));
+    EXPECT_TRUE(IsValidUtf8(history));
+    EXPECT_TRUE(history.contains(ToUtf8(home.Path("Music")) + "/Caf\\xE9/d\\xE9j\\xE0.mp3("));
+    EXPECT_EQ(HistoryLines().size(), 2);
+    EXPECT_FALSE(pCm->IsSomeFilesFailed());
+    const auto results = progress.Results();
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[0].second, EC_OK);
+
+    pCm->StartSync();
+    EXPECT_EQ(window.WaitForOutcome(), EC_NO_FILES) << "found again under the same text";
 }
