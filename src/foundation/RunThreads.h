@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/ProcessPriority.h"
+
 // The threads of one kind of run (scans, transfers), one started per run. A run's thread reports
 // its outcome and may then wait in that report for the main window, which may start the next run
 // from its handler: so a thread is never joined by the start that replaces it, only once it has
@@ -38,6 +40,7 @@ public:
             }
             auto pExited = std::make_shared<std::atomic<bool>>(false);
             m_threads.push_back({std::thread([body = std::move(body), pExited] {
+                                     CProcessPriority::ApplyToNewThread(); // the level set for the work
                                      body();
                                      pExited->store(true); // the last act: a join returns at once
                                  }),
