@@ -144,8 +144,8 @@ int CheckSettingsReadable(ICliIo& io)
     }
     const QFileInfo info(sPath);
     QFile file(sPath);
-    const QString sWhy =
-        !info.isFile() ? QStringLiteral("not a file") : (file.open(QIODevice::ReadOnly) ? QString() : file.errorString());
+    const QString sWhy = !info.isFile() ? QStringLiteral("not a file")
+                                        : (file.open(QIODevice::ReadOnly) ? QString() : file.errorString());
     CliError(io, 1007, {sPath, sWhy.isEmpty() ? QStringLiteral("damaged") : sWhy});
     return CLI_EXIT_UNREADABLE;
 }

@@ -90,8 +90,7 @@ void CTransferProgress::ShowFileWaiting(const STransferWait& wait)
     const QString sPath = HistoryFieldText(wait.sSourcePath); // printable whatever the name holds
     const QString sNotice =
         wait.eKind == STransferWait::WAIT_RETRY
-            ? CliText(1155, {sPath, QString::number(wait.nAttempt), QString::number(wait.nAttempts), sReason,
-                             sSeconds})
+            ? CliText(1155, {sPath, QString::number(wait.nAttempt), QString::number(wait.nAttempts), sReason, sSeconds})
             : CliText(1156, {sPath, sReason, sSeconds});
     std::lock_guard lock(m_mutex);
     m_results.push_back({sNotice, QString(), EC_OK, m_nDone, m_nTotal});
@@ -187,11 +186,10 @@ void CTransferProgress::Draw()
         if (m_bTerminal && line.eResult == EC_OK)
             continue; // the bar counts it
         ClearBar();
-        m_io.Out(
-            QString("[%1/%2] %3  %4\n")
-                .arg(line.nDone)
-                .arg(line.nTotal)
-                .arg(ResultWords(line.eResult), HistoryFieldText(line.sPath)));
+        m_io.Out(QString("[%1/%2] %3  %4\n")
+                     .arg(line.nDone)
+                     .arg(line.nTotal)
+                     .arg(ResultWords(line.eResult), HistoryFieldText(line.sPath)));
     }
     if (!sBar.isEmpty()) {
         m_io.Out("\r" + sBar + "\x1b[K");

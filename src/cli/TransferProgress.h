@@ -54,7 +54,7 @@ private:
     unsigned m_nTotal = 0;
     QString m_sCurrent;
     std::uint64_t m_nCurrentBytes = 0;
-    qint64 m_nCurrentSize = -1; // of the file under way; -1 when unknown
+    qint64 m_nCurrentSize = -1;         // of the file under way; -1 when unknown
     std::uint64_t m_nFinishedBytes = 0; // bytes of the files already copied
     unsigned m_nCopied = 0;
     unsigned m_nFailed = 0;

@@ -106,9 +106,7 @@ QString ToLongPath(const QString& sPath)
         return sPath; // already in the long form; prefixing again would break it
     if (!sPath.startsWith(QLatin1String("\\\\")))
         return "\\\\?\\" + sPath;
-    QString sCollapsed = sPath;
-    sCollapsed.replace(QLatin1String("\\\\"), QLatin1String("\\"));
-    return "\\\\?\\UNC" + sCollapsed;
+    return "\\\\?\\UNC" + CollapseSeparators(sPath, '\\');
 }
 
 QString FixName(const QString& sName)

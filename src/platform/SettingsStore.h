@@ -20,13 +20,13 @@ struct SSettingValue
 };
 
 // A registry key stand-in: named, typed values with presence, kept in one per-user JSON file
-// (keys of several paths can share the file; an empty file holds no values). There is no cache: every call reads the file, so a
-// read sees the last write of any thread or process. Writes lock the file against other writers,
-// then replace it atomically. A file that cannot be parsed reads as "every value absent" and is
-// renamed aside (".corrupt-<time>") on the next write, so the user's file is never silently lost.
-// A file that exists but cannot be read (a folder in its place, a read error) also reads as
-// absent, but is never replaced: writes fail until it is readable again. Every such outcome is
-// reported through ReportDiagnostic (the diagnostic log).
+// (keys of several paths can share the file; an empty file holds no values). There is no cache:
+// every call reads the file, so a read sees the last write of any thread or process. Writes lock
+// the file against other writers, then replace it atomically. A file that cannot be parsed reads
+// as "every value absent" and is renamed aside (".corrupt-<time>") on the next write (or at once
+// by CheckFile), so the user's file is never silently lost. A file that exists but cannot be read
+// (a folder in its place, a read error) also reads as absent, but is never replaced: writes fail
+// until it is readable again. Every such outcome is reported through ReportDiagnostic.
 class CSettingsStore
 {
 public:

@@ -136,6 +136,17 @@ QString NormalizedRoot(const QString& sShareRoot)
 
 } // namespace
 
+QString CollapseSeparators(const QString& sPath, QChar cSeparator)
+{
+    QString sCollapsed;
+    sCollapsed.reserve(sPath.size());
+    for (const QChar c : sPath) {
+        if (c != cSeparator || !sCollapsed.endsWith(cSeparator))
+            sCollapsed += c;
+    }
+    return sCollapsed;
+}
+
 bool IsSharePath(const QString& sPath)
 {
     return sPath.startsWith(QLatin1String("\\\\"));
@@ -259,9 +270,7 @@ QString CShareFileSystem::MappedLocalPath(const QString& sPath)
         return QString();
     QString sRest = sSharePath.mid(nShareEnd);
     sRest.replace('\\', '/');
-    while (sRest.contains(QLatin1String("//")))
-        sRest.replace(QLatin1String("//"), QLatin1String("/"));
-    return it->second + sRest;
+    return it->second + CollapseSeparators(sRest, '/');
 }
 
 IShareFileSystem* CShareFileSystem::Route(const QString& sPath, QString* psRoutedPath, DWORD* pdwError)

@@ -109,5 +109,8 @@ private:
     std::unique_ptr<IShareFileSystem> m_pRemote;
 };
 
+// The text with every run of the separator shortened to one (two backslashes in a row become one).
+QString CollapseSeparators(const QString& sPath, QChar cSeparator);
+
 // True for "\\host\share..." paths.
 bool IsSharePath(const QString& sPath);

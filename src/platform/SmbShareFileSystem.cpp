@@ -826,7 +826,8 @@ DWORD CSmbShareFileSystem::ListFiles(const QString& sFolder, QStringList* pNames
     SMBCCTX* pCtx = pContext->Handle();
     const SServer server = ServerOf(url, m_config.nPort);
     int nErrno = 0;
-    SMBCFILE* pDir = pContext->Call(server, &nErrno, [&] { return smbc_getFunctionOpendir(pCtx)(pCtx, url.constData()); });
+    SMBCFILE* pDir =
+        pContext->Call(server, &nErrno, [&] { return smbc_getFunctionOpendir(pCtx)(pCtx, url.constData()); });
     if (!pDir)
         return nErrno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromSmbErrno(nErrno);
     for (;;) {

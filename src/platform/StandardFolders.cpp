@@ -2,8 +2,8 @@
 
 #include <climits>
 #include <pwd.h>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 #include <QDir>
 #include <QFile>

@@ -367,8 +367,8 @@ void CContentsManager::AssignShareNames(std::vector<std::unique_ptr<CContent>>* 
         owners.insert(ShareNameKey(sTarget), sources[i]);
         if (sTarget == content.m_sTargetPath)
             continue;
-        WriteLog("SearchProc: the name on the device is taken by another file; " + content.m_sSourcePath +
-                 " goes to " + sTarget);
+        WriteLog("SearchProc: the name on the device is taken by another file; " + content.m_sSourcePath + " goes to " +
+                 sTarget);
         content.m_sTargetPath = sTarget;
         content.m_bNewShareName = true;
         if (sTarget.size() > nLimit)

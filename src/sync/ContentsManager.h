@@ -21,8 +21,8 @@
 // on its own thread (SearchProc): it walks the ticked watched folders, keeps the files with a
 // ticked extension, drops those the transfer history records as copied and unchanged, works out
 // each file's path on the device and queues it. Files that cannot be named on the device (path
-// too long) go to a second queue, which the transfer thread records as failed. The outcome goes to the owner: StartPowerCheck when something is queued, else
-// TransferFinished (5, or 8 when stopped).
+// too long) go to a second queue, which the transfer thread records as failed. The outcome goes to the owner:
+// StartPowerCheck when something is queued, else TransferFinished (5, or 8 when stopped).
 //
 // Threads: the common manager (main window thread) sets the device, clears the stop flag and
 // starts the scan; the scan thread fills both queues and the history lines; the transfer thread

@@ -32,18 +32,12 @@ QString CCopyToShare::SourcePathForOpen(const QString& sSourcePath)
 {
     if (!sSourcePath.startsWith(QLatin1String("\\\\")))
         return sSourcePath;
-    QString sRest = sSourcePath.mid(2);
-    while (sRest.contains(QLatin1String("\\\\")))
-        sRest.replace(QLatin1String("\\\\"), QLatin1String("\\"));
-    return "\\\\" + sRest;
+    return "\\\\" + CollapseSeparators(sSourcePath.mid(2), '\\');
 }
 
 QString CCopyToShare::CleanTargetPath(const QString& sTargetPath)
 {
-    QString sPath = sTargetPath;
-    while (sPath.contains(QLatin1String("\\\\")))
-        sPath.replace(QLatin1String("\\\\"), QLatin1String("\\"));
-    return sPath;
+    return CollapseSeparators(sTargetPath, '\\');
 }
 
 void CCopyToShare::ShowWait(STransferWait::EKind eKind, std::int64_t nWaitMs)
@@ -187,11 +181,9 @@ void CCopyToShare::CopyToDevice(const QString& sSourcePath, const CContent& cont
     }
     const QString sTargetFile = sTargetFolder + FileNameOf(content.m_sTargetPath);
     static std::atomic<unsigned> s_nPartial{0};
-    const QString sPartialFile = PartialFolder(ShareRootFor(m_run), CleanTargetPath(content.m_sTargetPath)) +
-                                 QString("\\%1-%2-%3.part")
-                                     .arg(::getpid())
-                                     .arg(++s_nPartial)
-                                     .arg(FileNameOf(content.m_sTargetPath).right(64));
+    const QString sPartialFile =
+        PartialFolder(ShareRootFor(m_run), CleanTargetPath(content.m_sTargetPath)) +
+        QString("\\%1-%2-%3.part").arg(::getpid()).arg(++s_nPartial).arg(FileNameOf(content.m_sTargetPath).right(64));
     std::unique_ptr<IShareWriteFile> pTarget = m_fs.CreateFile(sPartialFile, &dwError);
     if (!pTarget) {
         pSource.reset();

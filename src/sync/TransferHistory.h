@@ -38,30 +38,16 @@ QString MakeHistoryLine(const QString& sSourcePath, const QString& sModifiedTime
 
 // The transferred key of a line: path and file time, "<path>(YYYY-MM-DD hh:mm:ss)", i.e. the text
 // before the " |" that follows the file time (the text before the first " |" when the line has
-// no well-formed time).
+// no well-formed time). A line counts as a success (CTransferredIndex) when its result field reads
+// exactly "OK", taken from the end of the line so that a path or device name holding those words
+// cannot fake or hide a result.
 QString TransferredKeyOf(const QString& sLine);
-// A line is a success when its result field reads exactly "OK": the text between "Result: " and
-// the following "| Time" is "OK " (taken from the end of the line, so that a path or device name
-// holding those words cannot fake or hide a result).
-bool IsSuccessLine(const QString& sLine);
-// The keys of all successful lines, in order. Failed lines are left out, so a file whose last
-// attempt failed is tried again.
-QStringList BuildTransferredList(const QStringList& historyLines);
 
 // Device folder + "TransferHistory.txt"; CurrentHistoryPath uses the UUID of the setting
 // CurrentDevId (the application data folder itself when that is empty).
 QString HistoryPathFor(const QString& sUuid);
 QString CurrentHistoryPath();
 
-// Reads the current device's history: the lines ended by CR LF and a last line without one,
-// empty lines dropped, each converted from UTF-8. A missing file is created empty. The file is
-// never modified. A set stop flag empties the result. False when the file cannot be read.
-bool ReadHistory(const std::atomic<bool>* pbStop, QStringList* pLines);
-// Appends the text (already holding its CR LFs) to the history of the UUID, creating the device
-// folder and the file when missing. When the file's last line lacks its CR LF, one is written
-// first so that two lines never run together. Disk full calls NotifyDiskFull; on any failure the
-// file is cut back to its old length.
-bool AppendHistory(const QString& sText, const QString& sUuid);
 // Empties the history of the UUID / of the current device (atomically: there is never a moment
 // without the file).
 bool ResetHistory(const QString& sUuid);
@@ -88,10 +74,6 @@ public:
     QStringList Lines() const;
     const QList<QByteArray>& RawLines() const { return m_lines; }
     qsizetype LineCount() const { return m_lines.size(); }
-    const QString& Path() const { return m_sPath; }
-    // Counts the reads of the file, so a holder of a converted copy of the lines sees when the
-    // lines were replaced by the file's content rather than extended.
-    int LoadCount() const { return m_nLoads; }
 
 private:
     bool FileUnchanged() const;
@@ -101,7 +83,6 @@ private:
     bool AppendLines(const QString& sPath, const QList<QByteArray>& raw);
 
     QString m_sPath;
-    int m_nLoads = 0;
     QList<QByteArray> m_lines;
     bool m_bEndsWithCrLf = true; // false when the last line of the file lacks its CR LF
     // What the file looked like after our last read or write, to notice changes by others.
@@ -125,7 +106,6 @@ public:
     bool IsAlreadyTransferred(const QString& sPath, const QString& sModifiedTime) const;
     // The source paths of the successful lines (as their UTF-8 text), in the order of the lines.
     std::vector<QByteArrayView> PathsInLineOrder() const;
-    std::size_t EntryCount() const { return m_entries.size(); }
 
 private:
     struct SEntry
@@ -141,6 +121,3 @@ private:
     QList<QByteArray> m_lines;
     std::vector<SEntry> m_entries; // sorted by hash
 };
-
-// Parses "(YYYY-MM-DD hh:mm:ss)" (the year may be blank-padded); false for any other text.
-bool ParseModifiedTime(const QString& sTime, int pnFields[6]);

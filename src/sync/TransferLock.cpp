@@ -23,7 +23,8 @@ QString ProgramNameOf(qint64 nPid)
 CTransferLock::CTransferLock() : CTransferLock(AppDataFolder() + kLockFileName)
 {}
 
-CTransferLock::CTransferLock(const QString& sLockPath) : m_sPath(sLockPath), m_pLock(std::make_unique<QLockFile>(sLockPath))
+CTransferLock::CTransferLock(const QString& sLockPath)
+    : m_sPath(sLockPath), m_pLock(std::make_unique<QLockFile>(sLockPath))
 {
     // Only a lock whose process has ended is stale, however long a transfer runs.
     m_pLock->setStaleLockTime(0);

@@ -266,8 +266,8 @@ void CTransferManager::RunQueue(CCopyToShare& copy, CTransferResults& results)
         nRefusals = eShareFailure != EC_OK && eShareFailure == eLastRefusal ? nRefusals + 1 : 1;
         eLastRefusal = eShareFailure;
         if (eShareFailure != EC_OK && nRefusals >= kRefusalsInARow && queue.GetCount() > 0) {
-            WriteLogF("TransferProc: the share refused %d files in a row (code %u), the run ends",
-                      nRefusals, static_cast<unsigned>(eShareFailure));
+            WriteLogF("TransferProc: the share refused %d files in a row (code %u), the run ends", nRefusals,
+                      static_cast<unsigned>(eShareFailure));
             m_eRepeatedRefusal.store(m_run.eResult);
             m_pOwner->SetSomeFilesFailed();
             return;

@@ -17,8 +17,8 @@ struct STransferWait
     };
     EKind eKind = WAIT_RETRY;
     QString sSourcePath;
-    unsigned nAttempt = 0;  // the attempt that failed (1 to nAttempts)
-    unsigned nAttempts = 0; // attempts a file gets
+    unsigned nAttempt = 0;      // the attempt that failed (1 to nAttempts)
+    unsigned nAttempts = 0;     // attempts a file gets
     eErrorCode eReason = EC_OK; // the attempt's code (7, 9, 10)
     bool bShareSide = false;    // the device's share refused (else: the source on this computer)
     std::int64_t nWaitMs = 0;

@@ -177,14 +177,14 @@ TEST_F(CliCommands, HistoryIsShownAndClearedOnlyWhenConfirmed)
 
     const QString sLine = MakeHistoryLine("/home/ann/Music/a | b.mp3", "(2014-03-07 09:05:02)", "Living Room",
                                           "Tolva_Internal", "OK", QDateTime(QDate(2014, 3, 8), QTime(10, 11, 12)));
-    ASSERT_TRUE(AppendHistory(sLine + "\r\n", kUuid));
+    ASSERT_TRUE(CTransferHistory().Write(HistoryPathFor(kUuid), {sLine}));
     EXPECT_EQ(Run({"history"}), CLI_EXIT_OK);
     EXPECT_EQ(io.sOut, "2014-03-08 10:11:12  OK  /home/ann/Music/a | b.mp3\n");
 
     // A line break without CR (an edited file) does not end a line for the scan, nor here.
     const QString sEdited = MakeHistoryLine("/home/ann/Music/c.mp3", "(2014-03-07 09:05:02)", "Den", "Tolva_Internal",
                                             "OK", QDateTime(QDate(2014, 3, 9), QTime(8, 0, 0)));
-    ASSERT_TRUE(AppendHistory("note\n" + sEdited + "\r\n", kUuid));
+    ASSERT_TRUE(CTransferHistory().Write(HistoryPathFor(kUuid), {"note\n" + sEdited}));
     CTransferHistory history;
     ASSERT_TRUE(history.Load(HistoryPathFor(kUuid)));
     ASSERT_EQ(history.LineCount(), 2);
@@ -199,7 +199,7 @@ TEST_F(CliCommands, HistoryIsShownAndClearedOnlyWhenConfirmed)
     io.answers = QStringList{"y"};
     EXPECT_EQ(RunTolva({"history", "clear"}, io), CLI_EXIT_OK);
     EXPECT_TRUE(ReadTestFile(HistoryPathFor(kUuid)).isEmpty());
-    ASSERT_TRUE(AppendHistory(sLine + "\r\n", kUuid));
+    ASSERT_TRUE(CTransferHistory().Write(HistoryPathFor(kUuid), {sLine}));
     EXPECT_EQ(Run({"history", "clear", "--yes"}), CLI_EXIT_OK);
     EXPECT_TRUE(ReadTestFile(HistoryPathFor(kUuid)).isEmpty());
 }

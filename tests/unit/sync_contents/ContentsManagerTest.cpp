@@ -155,11 +155,10 @@ TEST_F(ScanTest, NestedFoldersExtensionsAndHistoryGiveEachNewFileOnce)
     MakeFile("Music/Best: of/d?.flac");          // characters the share cannot hold
     MakeFile("Other/e.mp3");                     // folder not ticked
     Watch({Src("Music/Rock/") + "|1", Src("Music/") + "|1", Src("Other/") + "|0"});
-    ASSERT_TRUE(AppendHistory(HistoryLine("Music/a.mp3", kTime, "OK") + "\r\n" +
-                                  HistoryLine("Music/changed.mp3", kTime, "OK") + "\r\n" +
-                                  HistoryLine("Music/older.mp3", kTime + 86400, "OK") + "\r\n" +
-                                  HistoryLine("Music/failed.mp3", kTime, "The file could not be transferred.") + "\r\n",
-                              kUuid));
+    ASSERT_TRUE(CTransferHistory().Write(
+        HistoryPathFor(kUuid), {HistoryLine("Music/a.mp3", kTime, "OK"), HistoryLine("Music/changed.mp3", kTime, "OK"),
+                                HistoryLine("Music/older.mp3", kTime + 86400, "OK"),
+                                HistoryLine("Music/failed.mp3", kTime, "The file could not be transferred.")}));
 
     m_contents.SearchProc();
     EXPECT_EQ(m_owner.m_nPowerChecks, 1);
