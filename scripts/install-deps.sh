@@ -37,8 +37,6 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
-# The Samba package starts its daemons on install; the tests start their own.
-$SUDO systemctl stop smbd nmbd samba-ad-dc 2>/dev/null || true
-pkill -x smbd 2>/dev/null || true
-pkill -x nmbd 2>/dev/null || true
+# The Samba package may start the system's file server on install. It is left alone: it may be
+# the user's own file server, and the tests start their own server in a private network.
 echo "install-deps: installed ${missing[*]}"

@@ -3,11 +3,13 @@
 #include "cli/CliSupport.h"
 #include "foundation/Environment.h"
 #include "foundation/StringTable.h"
+#include "platform/StandardFolders.h"
 
 namespace {
 
 const unsigned kIdsUsage = 1000;
 const unsigned kIdsVersion = 1001;
+const unsigned kIdsNoHomeFolder = 1152;
 
 struct SCommand
 {
@@ -40,8 +42,15 @@ int RunTolva(const QStringList& arguments, ICliIo& io)
         return CLI_EXIT_OK;
     }
     for (const SCommand& command : kCommands) {
-        if (sFirst == QLatin1String(command.pszName))
-            return command.pRun(arguments.mid(1), io);
+        if (sFirst != QLatin1String(command.pszName))
+            continue;
+        // Without a home folder the settings and the application data would land in the root
+        // folder or wherever the program happens to run.
+        if (UserConfigHome().isEmpty() || UserDataHome().isEmpty()) {
+            CliError(io, kIdsNoHomeFolder);
+            return CLI_EXIT_UNREADABLE;
+        }
+        return command.pRun(arguments.mid(1), io);
     }
     if (sFirst.startsWith('-'))
         CliError(io, 1003, {sFirst, "tolva"});

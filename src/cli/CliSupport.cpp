@@ -3,11 +3,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
-#include <QJsonDocument>
 
 #include "foundation/Settings.h"
 #include "foundation/StringTable.h"
 #include "platform/SettingsStore.h"
+
+namespace {
+const unsigned kIdsSettingsSetAside = 1151;
+} // namespace
 
 QString CliText(unsigned nId, const QStringList& args)
 {
@@ -130,23 +133,20 @@ bool ParseCliIpAddress(ICliIo& io, const QString& sText, QString* psNormalized)
 int CheckSettingsReadable(ICliIo& io)
 {
     const QString sPath = CSettingsStore::DefaultFilePath();
-    const QFileInfo info(sPath);
-    if (!info.exists())
+    QString sAside;
+    switch (CSettingsStore::CheckFile(sPath, &sAside)) {
+    case CSettingsStore::CHECK_OK: return CLI_EXIT_OK;
+    case CSettingsStore::CHECK_SET_ASIDE:
+        // Told once: the damaged file is gone from its place, and the settings start afresh.
+        CliError(io, kIdsSettingsSetAside, {sPath, sAside});
         return CLI_EXIT_OK;
-    QFile file(sPath);
-    QString sWhy;
-    if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
-        sWhy = info.isFile() ? file.errorString() : QStringLiteral("not a file");
-    } else {
-        QJsonParseError error{};
-        const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
-        if (error.error != QJsonParseError::NoError || !doc.isObject())
-            sWhy =
-                error.error != QJsonParseError::NoError ? error.errorString() : QStringLiteral("not a settings file");
+    case CSettingsStore::CHECK_UNREADABLE: break;
     }
-    if (sWhy.isEmpty())
-        return CLI_EXIT_OK;
-    CliError(io, 1007, {sPath, sWhy});
+    const QFileInfo info(sPath);
+    QFile file(sPath);
+    const QString sWhy = !info.isFile() ? QStringLiteral("not a file")
+                                        : (file.open(QIODevice::ReadOnly) ? QString() : file.errorString());
+    CliError(io, 1007, {sPath, sWhy.isEmpty() ? QStringLiteral("damaged") : sWhy});
     return CLI_EXIT_UNREADABLE;
 }
 

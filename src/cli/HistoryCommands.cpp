@@ -2,7 +2,7 @@
 // or cleared.
 #include "cli/CliSupport.h"
 
-#include <QFile>
+#include <QFileInfo>
 
 #include "foundation/Paths.h"
 #include "sync/TransferHistory.h"
@@ -74,15 +74,13 @@ int RunHistoryCommand(const QStringList& arguments, ICliIo& io)
         return CLI_EXIT_OK;
     }
 
-    // Read without creating the file: showing the history changes nothing.
-    QFile file(sPath);
+    // The lines as the scan reads them (a line ends with CR LF only); a missing file is not
+    // created: showing the history changes nothing.
     QStringList lines;
-    if (file.open(QIODevice::ReadOnly)) {
-        for (const QByteArray& line : file.readAll().split('\n')) {
-            const QByteArray trimmed = line.endsWith('\r') ? line.chopped(1) : line;
-            if (!trimmed.isEmpty())
-                lines << QString::fromUtf8(trimmed);
-        }
+    if (QFileInfo::exists(sPath)) {
+        CTransferHistory history;
+        history.Load(sPath);
+        lines = history.Lines();
     }
     if (lines.isEmpty()) {
         CliSay(io, 1017);
@@ -92,6 +90,6 @@ int RunHistoryCommand(const QStringList& arguments, ICliIo& io)
     if (nFirst > 0)
         CliSay(io, 1029, {QString::number(nFirst)});
     for (qsizetype i = nFirst; i < lines.size(); ++i)
-        io.Out(DescribeHistoryLine(lines[i]) + "\n");
+        io.Out(HistoryFieldText(DescribeHistoryLine(lines[i])) + "\n"); // one line on screen too
     return CLI_EXIT_OK;
 }

@@ -10,10 +10,16 @@
 #include "cli/PlayerSession.h"
 #include "cli/TransferProgress.h"
 #include "foundation/Settings.h"
+#include "sync/TransferHistory.h"
+#include "sync/TransferLock.h"
 
 namespace {
 
 const unsigned kIdsTransferHelp = 1040;
+const unsigned kIdsHistoryNotWritten = 1150;
+const unsigned kIdsNothingToTransfer = 1153;
+const unsigned kIdsTransferRunning = 1154;
+const unsigned kIdsRefusedInARow = 1160;
 constexpr int kDefaultWaitSeconds = 20;
 constexpr std::int64_t kNotReadyRetryMs = 5000;
 
@@ -62,7 +68,7 @@ unsigned OutcomeStringId(eErrorCode eCode, bool bSomeFilesFailed)
     case EC_DEVICE_OFFLINE:
     case EC_NO_UUID:
     case EC_NO_IP: return 185;
-    case EC_NO_FILES: return 200;
+    case EC_NO_FILES: return kIdsNothingToTransfer; // the window's text names its list; this names the command
     case EC_DEVICE_FULL: return 151;
     case EC_ACCESS_DENIED:
     case EC_TARGET_ERROR: return 154;
@@ -157,6 +163,14 @@ int RunTransferCommand(const QStringList& arguments, ICliIo& io)
     QString sUuid;
     if (const int nExit = RequireSelectedPlayer(io, &sUuid))
         return nExit;
+    // Before anything is searched or scanned: a second run on the profile would copy every file
+    // again and write every history line twice.
+    CTransferLock transferLock;
+    QString sHolder;
+    if (!transferLock.TryLock(&sHolder)) {
+        CliError(io, kIdsTransferRunning, {sHolder});
+        return CLI_EXIT_FAILED;
+    }
 
     const CInterruptGuard interruptGuard;
     CPlayerSession session;
@@ -196,13 +210,21 @@ int RunTransferCommand(const QStringList& arguments, ICliIo& io)
     }
     const bool bSomeFailed = manager.IsSomeFilesFailed();
     const unsigned nMessage = OutcomeStringId(eCode, bSomeFailed);
-    if (nMessage == 0)
+    const eErrorCode eRefusal = manager.TransferManager().RepeatedRefusal();
+    if (eRefusal != EC_OK)
+        CliError(io, kIdsRefusedInARow,
+                 {QString::number(CTransferManager::kRefusalsInARow), CTransferProgress::ReasonWords(eRefusal, true)});
+    else if (nMessage == 0)
         CliError(io, 1045, {QString::number(eCode)});
     else if (IsErrorOutcome(eCode))
         CliError(io, nMessage);
     else
         CliSay(io, nMessage);
+    // Files copied without their history lines would be copied again by every later run.
+    const bool bHistoryNotWritten = manager.TransferManager().IsHistoryNotWritten();
+    if (bHistoryNotWritten)
+        CliError(io, kIdsHistoryNotWritten, {HistoryPathFor(sUuid)});
     if (eCode == EC_OK)
-        return bSomeFailed ? CLI_EXIT_FAILED : CLI_EXIT_OK;
+        return bSomeFailed || bHistoryNotWritten ? CLI_EXIT_FAILED : CLI_EXIT_OK;
     return CLI_EXIT_TRANSFER_BASE + static_cast<int>(eCode);
 }

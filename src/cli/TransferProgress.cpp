@@ -7,6 +7,7 @@
 
 #include "cli/CliSupport.h"
 #include "platform/ShareFileSystem.h"
+#include "sync/TransferHistory.h"
 
 namespace {
 
@@ -18,14 +19,13 @@ int TerminalWidth()
     return 80;
 }
 
-// The text a file's line shows for its outcome.
+// The text a file's line shows for its outcome: the result text of its history line.
 QString ResultWords(eErrorCode eResult)
 {
-    switch (eResult) {
-    case EC_OK: return QStringLiteral("OK");
-    case EC_DEVICE_FULL: return CliText(151);
-    default: return CliText(185);
-    }
+    if (eResult == EC_OK)
+        return QStringLiteral("OK");
+    const unsigned nId = FileResultStringId(eResult, false);
+    return CliText(nId ? nId : static_cast<unsigned>(IDS_FILE_NOT_TRANSFERRED));
 }
 
 // The end of a path that fits into nWidth characters.
@@ -72,7 +72,36 @@ void CTransferProgress::ShowFileResult(const QString& sSourcePath, eErrorCode eR
         ++m_nFailed;
     }
     m_nCurrentBytes = 0;
-    m_results.push_back({sSourcePath, eResult, m_nDone, m_nTotal});
+    m_results.push_back({QString(), sSourcePath, eResult, m_nDone, m_nTotal});
+    m_bChanged = true;
+}
+
+QString CTransferProgress::ReasonWords(eErrorCode eReason, bool bShareSide)
+{
+    if (!bShareSide)
+        return CliText(1159);
+    return CliText(eReason == EC_ACCESS_DENIED || eReason == EC_DENIED_DEVICE_LOST ? 1157 : 1158);
+}
+
+void CTransferProgress::ShowFileWaiting(const STransferWait& wait)
+{
+    const QString sSeconds = QString::number((wait.nWaitMs + 999) / 1000);
+    const QString sReason = ReasonWords(wait.eReason, wait.bShareSide);
+    const QString sPath = HistoryFieldText(wait.sSourcePath); // printable whatever the name holds
+    const QString sNotice =
+        wait.eKind == STransferWait::WAIT_RETRY
+            ? CliText(1155, {sPath, QString::number(wait.nAttempt), QString::number(wait.nAttempts), sReason, sSeconds})
+            : CliText(1156, {sPath, sReason, sSeconds});
+    std::lock_guard lock(m_mutex);
+    m_results.push_back({sNotice, QString(), EC_OK, m_nDone, m_nTotal});
+    m_bChanged = true;
+}
+
+void CTransferProgress::ShowFileNotTransferred(const QString& sSourcePath, const QString& sReason)
+{
+    std::lock_guard lock(m_mutex);
+    ++m_nFailed;
+    m_results.push_back({QString("[-] %1  %2").arg(sReason, HistoryFieldText(sSourcePath)), QString(), EC_OK, 0, 0});
     m_bChanged = true;
 }
 
@@ -117,7 +146,7 @@ QString CTransferProgress::BarLine(int nWidth) const
         sLine +=
             QString("  %1%").arg(std::min<qint64>(100, static_cast<qint64>(m_nCurrentBytes * 100 / m_nCurrentSize)));
     if (!m_sCurrent.isEmpty() && m_nDone < m_nTotal)
-        sLine += "  " + TailOf(m_sCurrent, nWidth - 1 - static_cast<int>(sLine.size()) - 2);
+        sLine += "  " + TailOf(HistoryFieldText(m_sCurrent), nWidth - 1 - static_cast<int>(sLine.size()) - 2);
     return sLine.left(nWidth - 1);
 }
 
@@ -147,13 +176,20 @@ void CTransferProgress::Draw()
         }
     }
     for (const SFileLine& line : results) {
+        if (!line.sNotice.isEmpty()) {
+            ClearBar();
+            m_io.Out(line.sNotice + "\n");
+            continue;
+        }
         if (line.eResult == EC_CANCELLED)
             continue; // the outcome says so; a stopped file leaves nothing behind
         if (m_bTerminal && line.eResult == EC_OK)
             continue; // the bar counts it
         ClearBar();
-        m_io.Out(
-            QString("[%1/%2] %3  %4\n").arg(line.nDone).arg(line.nTotal).arg(ResultWords(line.eResult), line.sPath));
+        m_io.Out(QString("[%1/%2] %3  %4\n")
+                     .arg(line.nDone)
+                     .arg(line.nTotal)
+                     .arg(ResultWords(line.eResult), HistoryFieldText(line.sPath)));
     }
     if (!sBar.isEmpty()) {
         m_io.Out("\r" + sBar + "\x1b[K");

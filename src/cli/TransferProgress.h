@@ -22,6 +22,8 @@ public:
     void ShowTransferProgress(unsigned nDone, unsigned nTotal) override;
     void ShowFileCopying(const QString& sSourcePath, std::uint64_t nBytesCopied) override;
     void ShowFileResult(const QString& sSourcePath, eErrorCode eResult) override;
+    void ShowFileWaiting(const STransferWait& wait) override;
+    void ShowFileNotTransferred(const QString& sSourcePath, const QString& sReason) override;
 
     // Command thread: prints what arrived since the last call (the bar at most ten times a
     // second).
@@ -31,6 +33,9 @@ public:
 
     unsigned CopiedFiles() const;
     unsigned FailedFiles() const;
+
+    // Why the share or the source failed, in words (the reason of a wait or of a stopped run).
+    static QString ReasonWords(eErrorCode eReason, bool bShareSide);
 
     // "3.4 MiB" and the like.
     static QString FormatBytes(double dBytes);
@@ -49,7 +54,7 @@ private:
     unsigned m_nTotal = 0;
     QString m_sCurrent;
     std::uint64_t m_nCurrentBytes = 0;
-    qint64 m_nCurrentSize = -1; // of the file under way; -1 when unknown
+    qint64 m_nCurrentSize = -1;         // of the file under way; -1 when unknown
     std::uint64_t m_nFinishedBytes = 0; // bytes of the files already copied
     unsigned m_nCopied = 0;
     unsigned m_nFailed = 0;
@@ -57,6 +62,7 @@ private:
     Clock::time_point m_start;
     struct SFileLine
     {
+        QString sNotice; // a line of its own (a wait), else the file's outcome below
         QString sPath;
         eErrorCode eResult;
         unsigned nDone; // the file's place in the run

@@ -27,11 +27,6 @@ const bool g_bSinkInstalled = [] {
     return true;
 }();
 
-bool IsDiskFullErrno(int nErrno)
-{
-    return nErrno == ENOSPC || nErrno == EDQUOT;
-}
-
 } // namespace
 
 QString LogFilePath()

@@ -23,7 +23,9 @@ bool IsNameUnsafe(QChar c)
     case '.':
     case '>':
     case '|': return true;
-    default: return false;
+    // Control characters (a line break in a Linux file name, say) cannot be part of a name on
+    // the share; the server refuses them, and the copy would wait out every retry.
+    default: return c.unicode() < 0x20 || c.unicode() == 0x7F;
     }
 }
 
@@ -104,9 +106,7 @@ QString ToLongPath(const QString& sPath)
         return sPath; // already in the long form; prefixing again would break it
     if (!sPath.startsWith(QLatin1String("\\\\")))
         return "\\\\?\\" + sPath;
-    QString sCollapsed = sPath;
-    sCollapsed.replace(QLatin1String("\\\\"), QLatin1String("\\"));
-    return "\\\\?\\UNC" + sCollapsed;
+    return "\\\\?\\UNC" + CollapseSeparators(sPath, '\\');
 }
 
 QString FixName(const QString& sName)

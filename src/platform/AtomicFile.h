@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cerrno>
+
 #include <QByteArray>
 #include <QString>
 
@@ -17,3 +19,8 @@ bool WriteAllToFd(int fd, const char* pData, qsizetype nBytes, int* pnErrno = nu
 
 // Maps an errno value to the Windows-style error code the program's callers test for.
 DWORD ErrorFromErrno(int nErrno);
+// The errno values of a full disk (or a used-up quota), after which the main window is told.
+inline bool IsDiskFullErrno(int nErrno)
+{
+    return nErrno == ENOSPC || nErrno == EDQUOT;
+}

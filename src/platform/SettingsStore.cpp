@@ -43,6 +43,8 @@ EFileState LoadFile(const QString& sPath, QJsonObject& root)
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return EFileState::UNREADABLE; // a read error is no reason to call the content corrupt
+    if (bytes.trimmed().isEmpty())
+        return EFileState::OK; // an empty file (a crash, a full disk, a user) holds no values
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject())
@@ -126,6 +128,19 @@ private:
     int m_fd = -1;
 };
 
+// Renames the damaged file aside; its new name, or empty when it could not be renamed.
+QString SetAside(const QString& sPath)
+{
+    const QString sAside = CorruptAsideName(sPath);
+    if (!QFile::rename(sPath, sAside)) {
+        ReportDiagnostic("Settings: the settings file " + sPath + " is corrupt and cannot be set aside.");
+        return QString();
+    }
+    ReportDiagnostic("Settings: the settings file " + sPath + " was corrupt; it was kept as " + sAside +
+                     " and a new file was started.");
+    return sAside;
+}
+
 template <class Modify>
 bool ModifyKey(const QString& sPath, const QString& sKeyPath, Modify modify)
 {
@@ -152,17 +167,11 @@ bool ModifyKey(const QString& sPath, const QString& sKeyPath, Modify modify)
         // Replacing a file we cannot read could destroy the user's values: leave it alone.
         ReportDiagnostic("Settings: the settings file " + sPath + " cannot be read; the value is not saved.");
         return false;
-    case EFileState::CORRUPT: {
-        const QString sAside = CorruptAsideName(sPath);
-        if (!QFile::rename(sPath, sAside)) {
-            ReportDiagnostic("Settings: the settings file " + sPath + " is corrupt and cannot be set aside.");
+    case EFileState::CORRUPT:
+        if (SetAside(sPath).isEmpty())
             return false;
-        }
-        ReportDiagnostic("Settings: the settings file " + sPath + " was corrupt; it was kept as " + sAside +
-                         " and a new file was started.");
         root = QJsonObject();
         break;
-    }
     case EFileState::MISSING:
     case EFileState::OK: break;
     }
@@ -194,6 +203,28 @@ QString CSettingsStore::DefaultFilePath()
 CSettingsStore CSettingsStore::ProgramKey()
 {
     return CSettingsStore(DefaultFilePath(), "Software\\Brenvik Corporation\\TolvaMusicTransfer");
+}
+
+CSettingsStore::ECheck CSettingsStore::CheckFile(const QString& sPath, QString* psAside)
+{
+    QJsonObject root;
+    switch (LoadFile(sPath, root)) {
+    case EFileState::MISSING:
+    case EFileState::OK: return CHECK_OK;
+    case EFileState::UNREADABLE: return CHECK_UNREADABLE;
+    case EFileState::CORRUPT: break;
+    }
+    // Under the writers' lock: a writer of another process may be setting it aside right now.
+    CFileWriteLock lock(sPath);
+    root = QJsonObject();
+    if (LoadFile(sPath, root) != EFileState::CORRUPT)
+        return CHECK_OK;
+    const QString sAside = SetAside(sPath);
+    if (sAside.isEmpty())
+        return CHECK_UNREADABLE;
+    if (psAside)
+        *psAside = sAside;
+    return CHECK_SET_ASIDE;
 }
 
 std::optional<SSettingValue> CSettingsStore::Read(const QString& sName) const

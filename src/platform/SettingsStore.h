@@ -20,13 +20,13 @@ struct SSettingValue
 };
 
 // A registry key stand-in: named, typed values with presence, kept in one per-user JSON file
-// (keys of several paths can share the file). There is no cache: every call reads the file, so a
-// read sees the last write of any thread or process. Writes lock the file against other writers,
-// then replace it atomically. A file that cannot be parsed reads as "every value absent" and is
-// renamed aside (".corrupt-<time>") on the next write, so the user's file is never silently lost.
-// A file that exists but cannot be read (a folder in its place, a read error) also reads as
-// absent, but is never replaced: writes fail until it is readable again. Every such outcome is
-// reported through ReportDiagnostic (the diagnostic log).
+// (keys of several paths can share the file; an empty file holds no values). There is no cache:
+// every call reads the file, so a read sees the last write of any thread or process. Writes lock
+// the file against other writers, then replace it atomically. A file that cannot be parsed reads
+// as "every value absent" and is renamed aside (".corrupt-<time>") on the next write (or at once
+// by CheckFile), so the user's file is never silently lost. A file that exists but cannot be read
+// (a folder in its place, a read error) also reads as absent, but is never replaced: writes fail
+// until it is readable again. Every such outcome is reported through ReportDiagnostic.
 class CSettingsStore
 {
 public:
@@ -36,6 +36,16 @@ public:
     static CSettingsStore ProgramKey();
     // Path of the per-user settings file.
     static QString DefaultFilePath();
+
+    enum ECheck
+    {
+        CHECK_OK,         // absent, empty or readable
+        CHECK_SET_ASIDE,  // could not be parsed: renamed aside (*psAside), the values start afresh
+        CHECK_UNREADABLE, // exists but cannot be read (or a damaged file cannot be renamed)
+    };
+    // Looks at a settings file before a program works with it, so that a damaged file is set aside
+    // at once (and the user can be told where it went) rather than at the next write.
+    static ECheck CheckFile(const QString& sPath, QString* psAside);
 
     std::optional<SSettingValue> Read(const QString& sName) const;
     bool Write(const QString& sName, const SSettingValue& value) const;

@@ -1,6 +1,8 @@
 #include "platform/ShareFileSystem.h"
 
 #include <cerrno>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <map>
 #include <mutex>
@@ -12,12 +14,14 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/SmbShareFileSystem.h"
+#include "platform/TextCodec.h"
 
 namespace {
 
+// A path by its bytes: a name that is not UTF-8 is opened as it is on disk (FromNativeName).
 QByteArray NativePath(const QString& sPath)
 {
-    return QFile::encodeName(sPath);
+    return NativeNameBytes(sPath);
 }
 
 class CLocalReadFile final : public IShareReadFile
@@ -132,6 +136,17 @@ QString NormalizedRoot(const QString& sShareRoot)
 
 } // namespace
 
+QString CollapseSeparators(const QString& sPath, QChar cSeparator)
+{
+    QString sCollapsed;
+    sCollapsed.reserve(sPath.size());
+    for (const QChar c : sPath) {
+        if (c != cSeparator || !sCollapsed.endsWith(cSeparator))
+            sCollapsed += c;
+    }
+    return sCollapsed;
+}
+
 bool IsSharePath(const QString& sPath)
 {
     return sPath.startsWith(QLatin1String("\\\\"));
@@ -192,6 +207,29 @@ DWORD CLocalShareFileSystem::DeleteFile(const QString& sPath)
     return ::unlink(NativePath(sPath).constData()) == 0 ? ERROR_SUCCESS : ErrorFromErrno(errno);
 }
 
+DWORD CLocalShareFileSystem::Rename(const QString& sFrom, const QString& sTo)
+{
+    return ::rename(NativePath(sFrom).constData(), NativePath(sTo).constData()) == 0 ? ERROR_SUCCESS
+                                                                                     : ErrorFromErrno(errno);
+}
+
+DWORD CLocalShareFileSystem::ListFiles(const QString& sFolder, QStringList* pNames)
+{
+    pNames->clear();
+    DIR* pDir = ::opendir(NativePath(sFolder).constData());
+    if (!pDir)
+        return errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
+    while (const dirent* pEntry = ::readdir(pDir)) {
+        struct stat st
+        {
+        };
+        if (::fstatat(::dirfd(pDir), pEntry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            pNames->append(FromNativeName(pEntry->d_name, std::strlen(pEntry->d_name)));
+    }
+    ::closedir(pDir);
+    return ERROR_SUCCESS;
+}
+
 CShareFileSystem::CShareFileSystem() = default;
 CShareFileSystem::~CShareFileSystem() = default;
 
@@ -232,9 +270,7 @@ QString CShareFileSystem::MappedLocalPath(const QString& sPath)
         return QString();
     QString sRest = sSharePath.mid(nShareEnd);
     sRest.replace('\\', '/');
-    while (sRest.contains(QLatin1String("//")))
-        sRest.replace(QLatin1String("//"), QLatin1String("/"));
-    return it->second + sRest;
+    return it->second + CollapseSeparators(sRest, '/');
 }
 
 IShareFileSystem* CShareFileSystem::Route(const QString& sPath, QString* psRoutedPath, DWORD* pdwError)
@@ -304,6 +340,31 @@ std::unique_ptr<IShareReadFile> CShareFileSystem::OpenForRead(const QString& sPa
         return nullptr;
     }
     return pFs->OpenForRead(sRouted, pdwError);
+}
+
+DWORD CShareFileSystem::Rename(const QString& sFrom, const QString& sTo)
+{
+    QString sRoutedFrom;
+    QString sRoutedTo;
+    DWORD dwError = ERROR_SUCCESS;
+    IShareFileSystem* pFs = Route(sFrom, &sRoutedFrom, &dwError);
+    if (!pFs)
+        return dwError;
+    if (Route(sTo, &sRoutedTo, &dwError) != pFs)
+        return dwError != ERROR_SUCCESS ? dwError : static_cast<DWORD>(ERROR_NOT_SAME_DEVICE);
+    return pFs->Rename(sRoutedFrom, sRoutedTo);
+}
+
+DWORD CShareFileSystem::ListFiles(const QString& sFolder, QStringList* pNames)
+{
+    QString sRouted;
+    DWORD dwError = ERROR_SUCCESS;
+    IShareFileSystem* pFs = Route(sFolder, &sRouted, &dwError);
+    if (!pFs) {
+        pNames->clear();
+        return dwError;
+    }
+    return pFs->ListFiles(sRouted, pNames);
 }
 
 DWORD CShareFileSystem::DeleteFile(const QString& sPath)

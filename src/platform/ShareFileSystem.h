@@ -4,6 +4,7 @@
 #include <memory>
 
 #include <QString>
+#include <QStringList>
 
 #include "platform/WinTypes.h"
 
@@ -56,6 +57,10 @@ public:
     virtual std::unique_ptr<IShareWriteFile> CreateFile(const QString& sPath, DWORD* pdwError) = 0;
     virtual std::unique_ptr<IShareReadFile> OpenForRead(const QString& sPath, DWORD* pdwError) = 0;
     virtual DWORD DeleteFile(const QString& sPath) = 0;
+    // Gives a file another name in the same share, replacing a file of that name.
+    virtual DWORD Rename(const QString& sFrom, const QString& sTo) = 0;
+    // The names of the files (not folders) in a folder; ERROR_PATH_NOT_FOUND when it is missing.
+    virtual DWORD ListFiles(const QString& sFolder, QStringList* pNames) = 0;
 };
 
 // Native files and folders of this machine, by POSIX path.
@@ -67,6 +72,8 @@ public:
     std::unique_ptr<IShareWriteFile> CreateFile(const QString& sPath, DWORD* pdwError) override;
     std::unique_ptr<IShareReadFile> OpenForRead(const QString& sPath, DWORD* pdwError) override;
     DWORD DeleteFile(const QString& sPath) override;
+    DWORD Rename(const QString& sFrom, const QString& sTo) override;
+    DWORD ListFiles(const QString& sFolder, QStringList* pNames) override;
 };
 
 // The layer the program uses: local paths go to the local back end; a share path goes to the
@@ -83,6 +90,8 @@ public:
     std::unique_ptr<IShareWriteFile> CreateFile(const QString& sPath, DWORD* pdwError) override;
     std::unique_ptr<IShareReadFile> OpenForRead(const QString& sPath, DWORD* pdwError) override;
     DWORD DeleteFile(const QString& sPath) override;
+    DWORD Rename(const QString& sFrom, const QString& sTo) override;
+    DWORD ListFiles(const QString& sFolder, QStringList* pNames) override;
 
     // Process-wide mapping of a share root ("\\127.0.0.2\Tolva_Internal") to a local folder.
     static void MapShareRoot(const QString& sShareRoot, const QString& sLocalFolder);
@@ -99,6 +108,9 @@ private:
     CLocalShareFileSystem m_local;
     std::unique_ptr<IShareFileSystem> m_pRemote;
 };
+
+// The text with every run of the separator shortened to one (two backslashes in a row become one).
+QString CollapseSeparators(const QString& sPath, QChar cSeparator);
 
 // True for "\\host\share..." paths.
 bool IsSharePath(const QString& sPath);

@@ -738,6 +738,9 @@ std::unique_ptr<IShareWriteFile> CSmbShareFileSystem::CreateFile(const QString& 
         dwError = nErrno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromSmbErrno(nErrno);
         return nullptr;
     }
+    // The file was created afresh: a partial file of the same name, remembered for deletion while
+    // the server was gone, no longer exists, and deleting it later would delete this new file.
+    ForgetLeftover(server, url);
     dwError = ERROR_SUCCESS;
     return std::make_unique<CSmbWriteFile>(m_pContext, pFile, server);
 }
@@ -783,4 +786,58 @@ DWORD CSmbShareFileSystem::DeleteFile(const QString& sPath)
     if (IsUnreachableErrno(nErrno) || IsBrokenConnectionErrno(nErrno))
         RememberLeftover(server, url);
     return ErrorFromSmbErrno(nErrno);
+}
+
+DWORD CSmbShareFileSystem::Rename(const QString& sFrom, const QString& sTo)
+{
+    QByteArray fromUrl;
+    DWORD dwError = ERROR_SUCCESS;
+    CContext* pContext = Prepare(sFrom, true, &fromUrl, &dwError);
+    if (!pContext)
+        return dwError;
+    const QByteArray toUrl = SmbUrl(sTo);
+    const SServer server = ServerOf(fromUrl, m_config.nPort);
+    if (toUrl.isEmpty() || ServerOf(toUrl, m_config.nPort).host != server.host)
+        return ERROR_NOT_SAME_DEVICE;
+    SMBCCTX* pCtx = pContext->Handle();
+    int nErrno = 0;
+    const auto rename = [&] {
+        return smbc_getFunctionRename(pCtx)(pCtx, fromUrl.constData(), pCtx, toUrl.constData());
+    };
+    if (pContext->Call(server, &nErrno, rename) == 0)
+        return ERROR_SUCCESS;
+    if (nErrno == EEXIST) {
+        // Some servers refuse to rename over an existing file: it goes first.
+        pContext->Call(server, &nErrno, [&] { return smbc_getFunctionUnlink(pCtx)(pCtx, toUrl.constData()); });
+        if (pContext->Call(server, &nErrno, rename) == 0)
+            return ERROR_SUCCESS;
+    }
+    return ErrorFromSmbErrno(nErrno);
+}
+
+DWORD CSmbShareFileSystem::ListFiles(const QString& sFolder, QStringList* pNames)
+{
+    pNames->clear();
+    QByteArray url;
+    DWORD dwError = ERROR_SUCCESS;
+    CContext* pContext = Prepare(sFolder, true, &url, &dwError);
+    if (!pContext)
+        return dwError;
+    SMBCCTX* pCtx = pContext->Handle();
+    const SServer server = ServerOf(url, m_config.nPort);
+    int nErrno = 0;
+    SMBCFILE* pDir =
+        pContext->Call(server, &nErrno, [&] { return smbc_getFunctionOpendir(pCtx)(pCtx, url.constData()); });
+    if (!pDir)
+        return nErrno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromSmbErrno(nErrno);
+    for (;;) {
+        const smbc_dirent* pEntry =
+            pContext->Call(server, &nErrno, [&] { return smbc_getFunctionReaddir(pCtx)(pCtx, pDir); });
+        if (!pEntry)
+            break;
+        if (pEntry->smbc_type == SMBC_FILE)
+            pNames->append(QString::fromUtf8(static_cast<const char*>(pEntry->name))); // not name[1]
+    }
+    pContext->Call(server, &nErrno, [&] { return smbc_getFunctionClosedir(pCtx)(pCtx, pDir); });
+    return ERROR_SUCCESS;
 }

@@ -71,6 +71,9 @@ public:
     // (process-wide) and deleted by the next call to that server, from any instance, before that
     // call's own work: a partial file does not outlive the server's return.
     DWORD DeleteFile(const QString& sPath) override;
+    // Renames within one share; a file of the new name is replaced.
+    DWORD Rename(const QString& sFrom, const QString& sTo) override;
+    DWORD ListFiles(const QString& sFolder, QStringList* pNames) override;
 
     // The smb:// URL of a share path ("\\host\share\folder\file", doubled and trailing
     // backslashes allowed, also in the "\\?\UNC\host\share" form), each name percent-encoded as

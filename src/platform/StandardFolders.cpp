@@ -1,7 +1,9 @@
 #include "platform/StandardFolders.h"
 
 #include <climits>
+#include <pwd.h>
 #include <unistd.h>
+#include <vector>
 
 #include <QDir>
 #include <QFile>
@@ -14,12 +16,31 @@ QString XdgFolder(const char* pszVariable, const char* pszDefaultBelowHome)
     const QString sValue = qEnvironmentVariable(pszVariable);
     if (!sValue.isEmpty() && QDir::isAbsolutePath(sValue))
         return QDir::cleanPath(sValue);
-    const QString sHome = QDir::homePath();
-    if (sHome.isEmpty() || !QDir::isAbsolutePath(sHome))
+    const QString sHome = UserHomeFolder();
+    if (sHome.isEmpty())
         return QString();
     return QDir::cleanPath(sHome + "/" + pszDefaultBelowHome);
 }
 } // namespace
+
+QString UserHomeFolder()
+{
+    // Not QDir::homePath(): without HOME it answers "/", and the program would keep its settings
+    // in "/.config". The account's own entry is what a login would have set HOME from.
+    const QString sHome = qEnvironmentVariable("HOME");
+    if (!sHome.isEmpty() && QDir::isAbsolutePath(sHome))
+        return QDir::cleanPath(sHome);
+    long nSize = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(static_cast<std::size_t>(nSize > 0 ? nSize : 16384));
+    passwd entry{};
+    passwd* pEntry = nullptr;
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &pEntry) != 0 || !pEntry || !pEntry->pw_dir)
+        return QString();
+    const QString sAccountHome = QFile::decodeName(pEntry->pw_dir);
+    if (sAccountHome.isEmpty() || !QDir::isAbsolutePath(sAccountHome) || QDir::cleanPath(sAccountHome) == "/")
+        return QString();
+    return QDir::cleanPath(sAccountHome);
+}
 
 QString UserDataHome()
 {
@@ -40,7 +61,7 @@ QString UserMusicFolder()
         return QDir::cleanPath(sExported);
     QString sMusic = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
     if (sMusic.isEmpty())
-        sMusic = QDir::homePath() + "/Music";
+        sMusic = UserHomeFolder() + "/Music";
     return QDir::cleanPath(sMusic);
 }
 

@@ -5,6 +5,9 @@
 // Where the platform keeps a user's things. Every path is absolute, or empty when it cannot be
 // resolved (no home folder).
 
+// The user's home folder: $HOME, or without it the account's home from the password database
+// (empty when there is none, or when it is the root folder "/").
+QString UserHomeFolder();
 // $XDG_DATA_HOME (default ~/.local/share), without a trailing separator.
 QString UserDataHome();
 // $XDG_CONFIG_HOME (default ~/.config), without a trailing separator.

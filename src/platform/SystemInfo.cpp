@@ -8,6 +8,8 @@
 
 #include <vector>
 
+#include "platform/ProcessPriority.h"
+
 namespace {
 QString FirstSetVariable(std::initializer_list<const char*> names)
 {
@@ -118,6 +120,5 @@ SUserAccount CurrentUserAccount()
 
 bool SetProcessPriorityLevel(int nLevel)
 {
-    const int nNice = nLevel == 0 ? 10 : nLevel == 2 ? -5 : 0;
-    return ::setpriority(PRIO_PROCESS, 0, nNice) == 0;
+    return CProcessPriority::Instance().Apply(nLevel) == nLevel;
 }

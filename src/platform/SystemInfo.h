@@ -25,6 +25,6 @@ struct SUserAccount
 };
 SUserAccount CurrentUserAccount();
 
-// Process priority: 0 below normal, 1 normal, 2 high (nice 10, 0, -5). Raising the priority
-// needs rights the user may not have; false then.
+// Process priority: 0 Low, 1 Mid, 2 High, on the worker threads (CProcessPriority). False when
+// another level is in force (High without the rights for it).
 bool SetProcessPriorityLevel(int nLevel);

@@ -18,3 +18,15 @@ QByteArray ToLocaleCharset(const QString& s);
 QString FromLocaleCharset(const QByteArray& bytes);
 // The name of the locale's character set ("UTF-8", "ISO-8859-1", ...).
 QString LocaleCharsetName();
+
+// File names of this platform are bytes. A name that is not valid UTF-8 keeps its good parts, and
+// each byte that is not part of a well-formed sequence becomes the lone surrogate U+DC00 + byte
+// (U+DC80 to U+DCFF), so that the text names the very same file again (NativeNameBytes).
+QString FromNativeName(const char* pszName, std::size_t nLength, bool* pbHadBadBytes = nullptr);
+// The bytes of a name or path made by FromNativeName (or any text): UTF-8, escaped bytes restored.
+QByteArray NativeNameBytes(const QString& sName);
+// An escaped byte of FromNativeName: its value, else -1.
+inline int EscapedNameByte(QChar c)
+{
+    return c.unicode() >= 0xDC80 && c.unicode() <= 0xDCFF ? c.unicode() - 0xDC00 : -1;
+}

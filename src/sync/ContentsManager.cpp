@@ -16,6 +16,7 @@
 
 #include <QFile>
 #include <QHash>
+#include <QSet>
 
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
@@ -33,72 +34,6 @@ struct SQStringHash
 {
     std::size_t operator()(const QString& s) const { return qHash(s); }
 };
-
-// Length of the well-formed UTF-8 sequence at p (at most n bytes left), or 0 when it is not one.
-int Utf8SequenceLength(const unsigned char* p, std::size_t n)
-{
-    const unsigned char c = p[0];
-    if (c < 0x80)
-        return 1;
-    int nLength = 0;
-    unsigned nMin = 0;
-    unsigned nCode = 0;
-    if ((c & 0xE0) == 0xC0) {
-        nLength = 2;
-        nMin = 0x80;
-        nCode = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-        nLength = 3;
-        nMin = 0x800;
-        nCode = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-        nLength = 4;
-        nMin = 0x10000;
-        nCode = c & 0x07;
-    } else {
-        return 0;
-    }
-    if (static_cast<std::size_t>(nLength) > n)
-        return 0;
-    for (int i = 1; i < nLength; ++i) {
-        if ((p[i] & 0xC0) != 0x80)
-            return 0;
-        nCode = (nCode << 6) | (p[i] & 0x3F);
-    }
-    if (nCode < nMin || nCode > 0x10FFFF || (nCode >= 0xD800 && nCode <= 0xDFFF))
-        return 0;
-    return nLength;
-}
-
-// A name as text. A name that is not valid UTF-8 keeps its good parts and shows every bad byte
-// as "\xHH", so the log and the history name the file unmistakably; *pbBad tells which it was.
-QString NameText(const char* pszName, std::size_t nLength, bool* pbBad)
-{
-    const auto* p = reinterpret_cast<const unsigned char*>(pszName);
-    std::size_t i = 0;
-    while (i < nLength) {
-        const int n = Utf8SequenceLength(p + i, nLength - i);
-        if (n == 0)
-            break;
-        i += static_cast<std::size_t>(n);
-    }
-    *pbBad = i < nLength;
-    if (!*pbBad)
-        return QString::fromUtf8(pszName, static_cast<qsizetype>(nLength));
-    QString sText;
-    i = 0;
-    while (i < nLength) {
-        const int n = Utf8SequenceLength(p + i, nLength - i);
-        if (n == 0) {
-            sText += QString::asprintf("\\x%02X", p[i]);
-            ++i;
-        } else {
-            sText += QString::fromUtf8(pszName + i, n);
-            i += static_cast<std::size_t>(n);
-        }
-    }
-    return sText;
-}
 
 // "(YYYY-MM-DD hh:mm:ss)" of a file time, in local time with the system's time-zone rules.
 QString ModifiedTimeText(const struct timespec& mtime)
@@ -186,50 +121,18 @@ QString CContentsManager::GetDeviceIp() const
 
 bool CContentsManager::StartScan()
 {
-    std::lock_guard lock(m_threadLock);
-    if (m_bScanRunning)
+    bool bIdle = false;
+    if (!m_bScanRunning.compare_exchange_strong(bIdle, true))
         return false;
     // The previous scan is over, but its thread may still wait in its report for the very thread
-    // that calls this (the main window's handler of that report): so it is put aside, not joined.
-    if (m_searchThread.joinable())
-        m_endedThreads.push_back({std::move(m_searchThread), std::move(m_pSearchExited)});
-    for (auto it = m_endedThreads.begin(); it != m_endedThreads.end();) {
-        if (it->pExited->load()) {
-            it->thread.join();
-            it = m_endedThreads.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    m_bScanRunning = true;
-    m_pSearchExited = std::make_shared<std::atomic<bool>>(false);
-    m_searchThread = std::thread([this, pExited = m_pSearchExited] {
-        SearchProc();
-        pExited->store(true);
-    });
+    // that calls this (the main window's handler of that report): it is joined once it has ended.
+    m_threads.Start([this] { SearchProc(); });
     return true;
 }
 
 void CContentsManager::JoinScan()
 {
-    // The joins run without the lock: a thread being joined may wait in its report for a handler
-    // that starts the next scan. A scan started that way is joined in the next round.
-    for (;;) {
-        std::vector<std::thread> threads;
-        {
-            std::lock_guard lock(m_threadLock);
-            if (m_searchThread.joinable())
-                threads.push_back(std::move(m_searchThread));
-            m_pSearchExited.reset();
-            for (SEndedThread& ended : m_endedThreads)
-                threads.push_back(std::move(ended.thread));
-            m_endedThreads.clear();
-        }
-        if (threads.empty())
-            return;
-        for (std::thread& thread : threads)
-            thread.join();
-    }
+    m_threads.JoinAll();
 }
 
 QStringList CContentsManager::GetHistoryLines() const
@@ -313,6 +216,7 @@ std::size_t CContentsManager::ScanFolders()
         dottedExtensions.append("." + sExtension);
     const QString sComputerName = GetComputerNameText();
     const int nRootLength = static_cast<int>(InternalSharePath(GetDeviceIp()).size()) + 1;
+    std::vector<std::unique_ptr<CContent>> placed; // in walk order
 
     for (SFoundFile& file : files) {
         if (m_bStop) {
@@ -332,7 +236,7 @@ std::size_t CContentsManager::ScanFolders()
         }
         if (!bTicked)
             continue;
-        if (!file.bBadName && m_transferredIndex.IsAlreadyTransferred(file.sPath, file.sTime))
+        if (m_transferredIndex.IsAlreadyTransferred(file.sPath, file.sTime))
             continue;
 
         auto pContent = std::make_unique<CContent>();
@@ -341,19 +245,135 @@ std::size_t CContentsManager::ScanFolders()
         const bool bPlaced = MakeTargetPath(RelativePathOf(pContent->m_sSourcePath), sComputerName, nRootLength,
                                             &pContent->m_sTargetPath);
         if (file.bBadName) {
-            // The device names files in Unicode; a name that is not valid UTF-8 has no faithful
-            // name there, so the file is recorded as failed rather than copied under another name.
-            WriteLog("SearchProc: file name is not valid UTF-8, recorded as failed: " + pContent->m_sSourcePath);
-            pContent->m_nFailStringId = IDS_FILE_NOT_TRANSFERRED;
-            m_longNameQueue.Push(pContent);
-        } else if (bPlaced) {
-            m_contentQueue.Push(pContent);
+            // Opened by its bytes; on the share, where names are Unicode, each byte that is not
+            // UTF-8 stands for the character of that number (the Latin-1 reading of old names).
+            WriteLog("SearchProc: file name is not valid UTF-8: " + HistoryFieldText(pContent->m_sSourcePath) +
+                     " goes to " + pContent->m_sTargetPath);
+        }
+        if (bPlaced) {
+            placed.push_back(std::move(pContent));
         } else {
             pContent->m_nFailStringId = IDS_NAME_TOO_LONG;
             m_longNameQueue.Push(pContent);
         }
     }
+    if (!m_bStop)
+        AssignShareNames(&placed, sComputerName, nRootLength);
+    for (std::unique_ptr<CContent>& pContent : placed) {
+        if (pContent->m_nFailStringId != 0)
+            m_longNameQueue.Push(pContent);
+        else
+            m_contentQueue.Push(pContent);
+    }
     return m_contentQueue.GetCount();
+}
+
+namespace {
+// Share names are compared as the players' shares do: without regard to case.
+QString ShareNameKey(const QString& sTarget)
+{
+    return sTarget.toCaseFolded();
+}
+
+// "OFFICE\Music_b.mp3" numbered n: "OFFICE\Music_b (n).mp3".
+QString NumberedTarget(const QString& sTarget, int n)
+{
+    const qsizetype nNameStart = sTarget.lastIndexOf('\\') + 1;
+    qsizetype nDot = sTarget.lastIndexOf('.');
+    if (nDot <= nNameStart)
+        nDot = sTarget.size();
+    return sTarget.left(nDot) + QString(" (%1)").arg(n) + sTarget.mid(nDot);
+}
+} // namespace
+
+void CContentsManager::AssignShareNames(std::vector<std::unique_ptr<CContent>>* pPlaced, const QString& sComputerName,
+                                        int nRootLength)
+{
+    if (pPlaced->empty())
+        return;
+    // Which source file has which name on the share (folded name -> source path as the history
+    // writes it). Files renamed earlier keep their names.
+    QHash<QString, QString> owners;
+    QHash<QString, QString> renamed; // source -> its own name on the share
+    for (const QString& sLine : ReadListFile(GetDeviceUuid(), kShareNameListName)) {
+        const qsizetype nBar = sLine.indexOf('|');
+        if (nBar <= 0)
+            continue;
+        renamed.insert(sLine.mid(nBar + 1), sLine.left(nBar));
+        if (!owners.contains(ShareNameKey(sLine.left(nBar))))
+            owners.insert(ShareNameKey(sLine.left(nBar)), sLine.mid(nBar + 1));
+    }
+    std::vector<QString> sources;
+    sources.reserve(pPlaced->size());
+    for (std::unique_ptr<CContent>& pContent : *pPlaced) {
+        sources.push_back(HistoryFieldText(pContent->m_sSourcePath));
+        const auto it = renamed.constFind(sources.back());
+        if (it != renamed.constEnd())
+            pContent->m_sTargetPath = *it;
+    }
+    // The files already on the share: each successful history line's file holds the name its path
+    // gives, unless an earlier line's file took it first. Usually only lines whose file name
+    // matches a queued one can collide, so the others are not worked out, until a collision shows
+    // that numbered names are needed (which may collide with any file on the share).
+    QSet<QString> queuedNames;
+    for (const std::unique_ptr<CContent>& pContent : *pPlaced)
+        queuedNames.insert(ShareNameKey(FileNameOf(pContent->m_sTargetPath)));
+    const std::vector<QByteArrayView> historyPaths = m_transferredIndex.PathsInLineOrder();
+    auto claimHistory = [&](bool bAll) {
+        for (const QByteArrayView path : historyPaths) {
+            if (!bAll) {
+                qsizetype nSlash = path.lastIndexOf('/');
+                if (nSlash < 0)
+                    nSlash = path.lastIndexOf('\\');
+                const QString sName = QString::fromUtf8(path.sliced(nSlash + 1));
+                if (!queuedNames.contains(ShareNameKey(FixName(sName))))
+                    continue;
+            }
+            const QString sSource = QString::fromUtf8(path);
+            if (renamed.contains(sSource))
+                continue;
+            QString sTarget;
+            if (MakeTargetPath(RelativePathOf(sSource), sComputerName, nRootLength, &sTarget) &&
+                !owners.contains(ShareNameKey(sTarget)))
+                owners.insert(ShareNameKey(sTarget), sSource); // the first owner keeps the name
+        }
+    };
+    claimHistory(false);
+    const QHash<QString, QString> ownersBefore = owners;
+    bool bCollision = false;
+    for (std::size_t i = 0; i < pPlaced->size() && !bCollision; ++i) {
+        const QString sKey = ShareNameKey((*pPlaced)[i]->m_sTargetPath);
+        const auto it = owners.constFind(sKey);
+        bCollision = it != owners.constEnd() && *it != sources[i];
+        owners.insert(sKey, sources[i]);
+    }
+    if (!bCollision)
+        return;
+
+    // Two files want one name: the first (on the share already, else first in the walk) keeps it,
+    // every later one gets the first free numbered name, " (2)", " (3)", ...
+    owners = ownersBefore;
+    claimHistory(true);
+    const qsizetype nLimit = kMaxDevicePathLength - nRootLength;
+    for (std::size_t i = 0; i < pPlaced->size(); ++i) {
+        CContent& content = *(*pPlaced)[i];
+        QString sTarget = content.m_sTargetPath;
+        for (int n = 2;; ++n) {
+            const auto it = owners.constFind(ShareNameKey(sTarget));
+            if (it == owners.constEnd() || *it == sources[i])
+                break;
+            sTarget = NumberedTarget(content.m_sTargetPath, n);
+        }
+        owners.insert(ShareNameKey(sTarget), sources[i]);
+        if (sTarget == content.m_sTargetPath)
+            continue;
+        WriteLog("SearchProc: the name on the device is taken by another file; " + content.m_sSourcePath + " goes to " +
+                 sTarget);
+        content.m_sTargetPath = sTarget;
+        content.m_bNewShareName = true;
+        if (sTarget.size() > nLimit)
+            content.m_nFailStringId = IDS_NAME_TOO_LONG;
+    }
 }
 
 void CContentsManager::GetAllFilesPath(std::vector<SFoundFile>* pFiles)
@@ -402,7 +422,7 @@ void CContentsManager::EnumerateFiles(const QString& sFolder, std::vector<SFound
         WriteLog("EnumerateFiles: network folders cannot be listed, skipped: " + sFolder);
         return;
     }
-    const QByteArray path = sFolder.isEmpty() ? QByteArray("/") : ToUtf8(sFolder);
+    const QByteArray path = sFolder.isEmpty() ? QByteArray("/") : NativeNameBytes(sFolder);
     const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         WriteLogF("EnumerateFiles: cannot open folder %s: %s", path.constData(), std::strerror(errno));
@@ -463,7 +483,7 @@ void CContentsManager::WalkDirectory(int nDirFd, const QString& sPath, bool bBad
             break;
         const char* pszName = pNames + entry.nOffset;
         bool bNameBad = false;
-        const QString sName = NameText(pszName, entry.nLength, &bNameBad);
+        const QString sName = FromNativeName(pszName, entry.nLength, &bNameBad);
         QString sChild;
         sChild.reserve(sPath.size() + 1 + sName.size());
         sChild.append(sPath).append(QLatin1Char('/')).append(sName);
@@ -546,7 +566,9 @@ QString CContentsManager::RelativePathOf(const QString& sSourcePath)
     QString sRelative = sSourcePath;
     for (qsizetype i = 0; i < sRelative.size(); ++i) {
         const char16_t c = sRelative[i].unicode();
-        if (c == '/')
+        if (EscapedNameByte(sRelative[i]) >= 0)
+            sRelative[i] = QChar(static_cast<char16_t>(EscapedNameByte(sRelative[i])));
+        else if (c == '/')
             sRelative[i] = '\\';
         else if (i < nNameStart ? IsForbiddenInShareName(c) : c == '\\')
             sRelative[i] = '_';

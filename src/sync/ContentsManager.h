@@ -4,13 +4,13 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <unordered_set>
 #include <vector>
 
 #include <QString>
 #include <QStringList>
 
+#include "foundation/RunThreads.h"
 #include "foundation/ThreadSafeQueue.h"
 #include "platform/Clock.h"
 #include "sync/Content.h"
@@ -21,9 +21,8 @@
 // on its own thread (SearchProc): it walks the ticked watched folders, keeps the files with a
 // ticked extension, drops those the transfer history records as copied and unchanged, works out
 // each file's path on the device and queues it. Files that cannot be named on the device (path
-// too long, name not valid UTF-8) go to a second queue, which the transfer thread records as
-// failed. The outcome goes to the owner: StartPowerCheck when something is queued, else
-// TransferFinished (5, or 8 when stopped).
+// too long) go to a second queue, which the transfer thread records as failed. The outcome goes to the owner:
+// StartPowerCheck when something is queued, else TransferFinished (5, or 8 when stopped).
 //
 // Threads: the common manager (main window thread) sets the device, clears the stop flag and
 // starts the scan; the scan thread fills both queues and the history lines; the transfer thread
@@ -92,7 +91,7 @@ public:
     // A file found by the walk.
     struct SFoundFile
     {
-        QString sPath;         // as the scan builds it (bad UTF-8 bytes shown as "\xHH")
+        QString sPath;         // as the scan builds it (bytes that are not UTF-8 escaped, FromNativeName)
         QString sTime;         // "(YYYY-MM-DD hh:mm:ss)", local time
         bool bBadName = false; // some name on the path is not valid UTF-8
     };
@@ -128,20 +127,14 @@ private:
     // Walks the open folder (and closes it); sPath is its path as text.
     void WalkDirectory(int nDirFd, const QString& sPath, bool bBadName, std::vector<SFoundFile>* pFiles);
     void LoadHistoryAndIndex();
-
-    // A scan thread that is over but may still wait in its report: "exited" is its last act, so
-    // once it is set a join returns at once.
-    struct SEndedThread
-    {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> pExited;
-    };
+    // Makes sure no two source files share one name on the share, in this run or with the files
+    // copied earlier: the first keeps the name, later ones get numbered names (recorded in the
+    // device's ShareNames.dat once copied). A numbered name over the length limit marks the
+    // file for the name-too-long queue.
+    void AssignShareNames(std::vector<std::unique_ptr<CContent>>* pPlaced, const QString& sComputerName,
+                          int nRootLength);
 
     IContentsManagerOwner* m_pOwner;
-    std::mutex m_threadLock; // guards the three members below; held only to join threads that exited
-    std::thread m_searchThread;
-    std::shared_ptr<std::atomic<bool>> m_pSearchExited;
-    std::vector<SEndedThread> m_endedThreads;
     std::atomic<bool> m_bScanRunning{false};
     CThreadSafeQueue<CContent> m_contentQueue;
     CEvent m_filesReadyEvent{true, false};
@@ -158,4 +151,7 @@ private:
     QStringList m_tickedExtensions;                       // scan thread only, without the dot
     std::unordered_set<SDirId, SDirIdHash> m_visitedDirs; // scan thread only, one scan
     CThreadSafeQueue<CContent> m_longNameQueue;
+
+    // Last: destroyed (and joined) before the members the scan threads use.
+    CRunThreads m_threads;
 };

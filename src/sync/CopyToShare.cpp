@@ -1,5 +1,11 @@
 #include "sync/CopyToShare.h"
 
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <unistd.h>
+
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
 #include "foundation/Settings.h"
@@ -26,22 +32,32 @@ QString CCopyToShare::SourcePathForOpen(const QString& sSourcePath)
 {
     if (!sSourcePath.startsWith(QLatin1String("\\\\")))
         return sSourcePath;
-    QString sRest = sSourcePath.mid(2);
-    while (sRest.contains(QLatin1String("\\\\")))
-        sRest.replace(QLatin1String("\\\\"), QLatin1String("\\"));
-    return "\\\\" + sRest;
+    return "\\\\" + CollapseSeparators(sSourcePath.mid(2), '\\');
 }
 
 QString CCopyToShare::CleanTargetPath(const QString& sTargetPath)
 {
-    QString sPath = sTargetPath;
-    while (sPath.contains(QLatin1String("\\\\")))
-        sPath.replace(QLatin1String("\\\\"), QLatin1String("\\"));
-    return sPath;
+    return CollapseSeparators(sTargetPath, '\\');
+}
+
+void CCopyToShare::ShowWait(STransferWait::EKind eKind, std::int64_t nWaitMs)
+{
+    STransferWait wait;
+    wait.eKind = eKind;
+    wait.sSourcePath = m_sCurrentSource;
+    wait.nAttempt = m_nAttempt;
+    wait.nAttempts = kAttempts;
+    // During the offline wait the attempt has no code yet: the share's failure is the reason.
+    wait.eReason = eKind == STransferWait::WAIT_DEVICE ? m_run.eShareFailure : m_run.eResult;
+    wait.bShareSide = m_run.eShareFailure != EC_OK;
+    wait.nWaitMs = nWaitMs;
+    m_control.ShowFileWaiting(wait);
 }
 
 bool CCopyToShare::WaitForDeviceOffline()
 {
+    if (!m_control.IsStopRequested())
+        ShowWait(STransferWait::WAIT_DEVICE, static_cast<std::int64_t>(kOfflineWaitSeconds) * 1000);
     m_run.nOfflineWait = 0;
     do {
         m_control.Pause(1000);
@@ -66,11 +82,41 @@ QString CCopyToShare::PrepareTargetFolder(const QString& sRelativePath)
             continue;
         if (!CreateDirectoryTreeOn(m_fs, sTargetFolder)) {
             WriteLog("HandleContent: Create target folder to device fail!");
+            m_run.eShareFailure = EC_TARGET_ERROR; // what the wait shows
             m_run.eResult = WaitForDeviceOffline() ? EC_DEVICE_LOST : EC_TARGET_ERROR;
+            m_run.eShareFailure = m_run.eResult;
             break;
         }
     }
     return sTargetFolder + "\\";
+}
+
+QString CCopyToShare::PartialFolder(const QString& sShareRoot, const QString& sRelativePath)
+{
+    // Beside the computer's folder of files, so that the rename stays within it.
+    const QString sFolder = sShareRoot + "\\" + sRelativePath.section('\\', 0, 0) + "\\" + kPartialFolderName;
+    if (m_preparedPartialFolders.contains(sFolder))
+        return sFolder;
+    m_preparedPartialFolders.append(sFolder);
+    // A folder that cannot be made shows up as a file that cannot be created, with its own code.
+    if (!m_fs.PathExists(sFolder))
+        CreateDirectoryTreeOn(m_fs, sFolder);
+    // Files a cut copy left: those of a process that no longer runs on this computer (the folder
+    // is this computer's), and this process's own from an earlier run.
+    QStringList names;
+    m_fs.ListFiles(sFolder, &names);
+    for (const QString& sName : names) {
+        bool bOk = false;
+        const qint64 nPid = sName.section('-', 0, 0).toLongLong(&bOk);
+        if (!bOk || !sName.endsWith(QLatin1String(".part")))
+            continue;
+        if (nPid != ::getpid() && nPid > 0 && nPid <= INT_MAX &&
+            (::kill(static_cast<pid_t>(nPid), 0) == 0 || errno == EPERM))
+            continue; // another transfer of this computer may be writing it
+        if (m_fs.DeleteFile(sFolder + "\\" + sName) == ERROR_SUCCESS)
+            WriteLog("HandleContent: removed the partial file " + sName + " a cut copy left on the device");
+    }
+    return sFolder;
 }
 
 void CCopyToShare::HandleContent(const CContent& content)
@@ -87,6 +133,9 @@ void CCopyToShare::HandleContent(const CContent& content)
             break;
         }
         m_run.eResult = EC_OK;
+        m_run.eShareFailure = EC_OK;
+        m_sCurrentSource = content.m_sSourcePath;
+        m_nAttempt = static_cast<unsigned>(nAttempt) + 1;
         const QString sRelativePath = CleanTargetPath(content.m_sTargetPath);
         // Folders are created again on every attempt: a failure may have been passing.
         const QString sTargetFolder = PrepareTargetFolder(sRelativePath);
@@ -96,6 +145,8 @@ void CCopyToShare::HandleContent(const CContent& content)
         if (m_run.eResult == EC_ACCESS_DENIED || m_run.eResult == EC_TARGET_ERROR || m_run.eResult == EC_FILE_FAILED) {
             WriteLogF("transfer manager: transfer finished , temp errcode = %u  , this is  %u times ",
                       static_cast<unsigned>(m_run.eResult), static_cast<unsigned>(nAttempt));
+            if (nAttempt + 1 < kAttempts)
+                ShowWait(STransferWait::WAIT_RETRY, kRetryPauseMs);
             continue;
         }
         break;
@@ -109,9 +160,11 @@ eErrorCode CCopyToShare::WriteErrorCode(DWORD dwError)
     if (dwError == ERROR_DISK_FULL || dwError == ERROR_HANDLE_DISK_FULL)
         return EC_DEVICE_FULL;
     const bool bDenied = dwError == ERROR_ACCESS_DENIED;
-    if (WaitForDeviceOffline())
-        return bDenied ? EC_DENIED_DEVICE_LOST : EC_DEVICE_LOST;
-    return bDenied ? EC_ACCESS_DENIED : EC_TARGET_ERROR;
+    m_run.eShareFailure = bDenied ? EC_ACCESS_DENIED : EC_TARGET_ERROR; // what the wait shows
+    const eErrorCode eCode = WaitForDeviceOffline() ? (bDenied ? EC_DENIED_DEVICE_LOST : EC_DEVICE_LOST)
+                                                    : (bDenied ? EC_ACCESS_DENIED : EC_TARGET_ERROR);
+    m_run.eShareFailure = eCode;
+    return eCode;
 }
 
 void CCopyToShare::CopyToDevice(const QString& sSourcePath, const CContent& content, const QString& sTargetFolder)
@@ -127,10 +180,16 @@ void CCopyToShare::CopyToDevice(const QString& sSourcePath, const CContent& cont
         return;
     }
     const QString sTargetFile = sTargetFolder + FileNameOf(content.m_sTargetPath);
-    std::unique_ptr<IShareWriteFile> pTarget = m_fs.CreateFile(sTargetFile, &dwError);
+    static std::atomic<unsigned> s_nPartial{0};
+    const QString sPartialFile =
+        PartialFolder(ShareRootFor(m_run), CleanTargetPath(content.m_sTargetPath)) +
+        QString("\\%1-%2-%3.part").arg(::getpid()).arg(++s_nPartial).arg(FileNameOf(content.m_sTargetPath).right(64));
+    std::unique_ptr<IShareWriteFile> pTarget = m_fs.CreateFile(sPartialFile, &dwError);
     if (!pTarget) {
         pSource.reset();
+        m_run.eShareFailure = EC_FILE_FAILED;
         m_run.eResult = WaitForDeviceOffline() ? EC_DEVICE_LOST : EC_FILE_FAILED;
+        m_run.eShareFailure = m_run.eResult;
         return;
     }
 
@@ -148,12 +207,12 @@ void CCopyToShare::CopyToDevice(const QString& sSourcePath, const CContent& cont
         }
         std::size_t nCopied = 0;
         dwError = pTarget->CopyFrom(*pSource, m_buffer.size(), &nCopied);
-        if (dwError == ERROR_NOT_SUPPORTED) {
+        if (dwError != ERROR_SUCCESS) {
+            // Not possible for this pair of files, or it failed: a failed kernel copy does not say
+            // whether the source could not be read (10) or the target not written (disk full,
+            // denied, device gone). Nothing of the block was copied, so it is read and written
+            // by hand, where each side reports its own error.
             bKernelCopy = false;
-        } else if (dwError != ERROR_SUCCESS) {
-            m_run.eResult = WriteErrorCode(dwError);
-            bFailed = true;
-            break;
         } else if (nCopied == 0) {
             break;
         } else {
@@ -193,8 +252,16 @@ void CCopyToShare::CopyToDevice(const QString& sSourcePath, const CContent& cont
         bFailed = true;
     }
     pTarget.reset();
+    if (!bFailed) {
+        // Whole: now it gets its name, replacing an older copy of the file.
+        dwError = m_fs.Rename(sPartialFile, sTargetFile);
+        if (dwError != ERROR_SUCCESS) {
+            m_run.eResult = WriteErrorCode(dwError);
+            bFailed = true;
+        }
+    }
     if (bFailed)
-        m_fs.DeleteFile(sTargetFile);
+        m_fs.DeleteFile(sPartialFile);
     else
         m_run.eResult = EC_OK;
 }

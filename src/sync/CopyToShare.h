@@ -17,6 +17,11 @@
 // before the first, 5 s before each later one). While a copy fails it waits up to 20 seconds to
 // see whether the device is being dropped as offline, so that a vanished device is reported as
 // such and not as a file error. A failed copy never leaves a partial file on the device.
+//
+// The bytes go to a temporary file in a hidden folder of the computer's folder on the share
+// ("OFFICE\.tolva-partial\<process>-<n>-<name>.part"), which gets the file's own name only once
+// it is whole: a power cut in the middle never leaves a broken song under a song's name. The first
+// contact of a run with a share removes what such a cut left there, also from earlier processes.
 class CCopyToShare
 {
 public:
@@ -37,6 +42,9 @@ public:
     // Waits up to 20 seconds, a second at a time, for the device to be dropped as offline;
     // true when it was. A stop request ends the wait early.
     bool WaitForDeviceOffline();
+    // The name of the hidden folder that holds the files being copied.
+    static constexpr const char* kPartialFolderName = ".tolva-partial";
+
     // Whether a path (a share root) exists, through this thread's layer.
     bool PathExists(const QString& sPath) { return m_fs.PathExists(sPath); }
 
@@ -58,6 +66,16 @@ private:
     QString PrepareTargetFolder(const QString& sRelativePath);
     // The code of a failed write or close: disk full at once, else after the offline wait.
     eErrorCode WriteErrorCode(DWORD dwError);
+    // The hidden folder of the temporary files for a target path below the share root (created,
+    // and cleared of what earlier processes left, at the first use in this run).
+    QString PartialFolder(const QString& sShareRoot, const QString& sRelativePath);
+
+    // Tells the progress display that the file under way waits (a retry pause, the offline wait).
+    void ShowWait(STransferWait::EKind eKind, std::int64_t nWaitMs);
+
+    QStringList m_preparedPartialFolders; // folders created and cleared in this run
+    QString m_sCurrentSource;             // the file under way, for the waits it shows
+    unsigned m_nAttempt = 0;              // its attempt under way, from 1
 
     STransferRun& m_run;
     ITransferControl& m_control;

@@ -69,32 +69,37 @@ bool SaveListFile(const QString& sUuid, const QString& sFileName, const QStringL
     return true;
 }
 
-bool AppendFolderLine(const QString& sUuid, const QString& sFolder, const QString& sFlag)
+bool AppendListLine(const QString& sUuid, const QString& sFileName, const QString& sLine)
 {
     if (sUuid.isEmpty())
         return false;
     if (!CreateDeviceFolder(sUuid)) {
-        WriteLog("AppendFolderLine: cannot create the device folder " + DeviceFolder(sUuid));
+        WriteLog("AppendListLine: cannot create the device folder " + DeviceFolder(sUuid));
         return false;
     }
-    const QString sPath = ListPath(sUuid, kSyncFolderListName);
+    const QString sPath = ListPath(sUuid, sFileName);
     bool bReadable = true;
     QByteArray data = ReadAllBytes(sPath, &bReadable);
     if (!bReadable) {
         // Rewriting a file we could not read would lose its lines.
-        WriteLog("AppendFolderLine: cannot read " + sPath);
+        WriteLog("AppendListLine: cannot read " + sPath);
         return false;
     }
     // An unfinished last line gets its line end, so the new line stands on its own.
     if (!data.isEmpty() && !data.endsWith("\r\n"))
         data += "\r\n";
-    data += ToUtf8(sFolder + "|" + sFlag) + "\r\n";
+    data += ToUtf8(sLine) + "\r\n";
     DWORD dwError = ERROR_SUCCESS;
     if (!WriteFileAtomically(sPath, data, &dwError)) {
-        WriteLogF("AppendFolderLine: cannot write %s, error %u", ToUtf8(sPath).constData(), dwError);
+        WriteLogF("AppendListLine: cannot write %s, error %u", ToUtf8(sPath).constData(), dwError);
         return false;
     }
     return true;
+}
+
+bool AppendFolderLine(const QString& sUuid, const QString& sFolder, const QString& sFlag)
+{
+    return AppendListLine(sUuid, kSyncFolderListName, sFolder + "|" + sFlag);
 }
 
 bool SplitListLine(const QString& sLine, QString* psText, QString* psFlag)

@@ -6,6 +6,8 @@
 // The two per-device list files in the device folder (DeviceFolder(uuid)):
 //   SyncFolderTemp.dat        the watched folders, "<folder path ending in '/'>|1" or "...|0"
 //   DeviceCapabilityTemp.dat  the file types the device accepts, "flac|1" or "flac|0"
+//   ShareNames.dat            files that were given another name on the share because their own
+//                             was taken by another file, "<path on the share>|<source path>"
 // Both are UTF-8 without a byte-order mark, one entry per line, each line ended by CR LF. Readers
 // use only lines that end in CR LF and drop empty ones. There is no cache: every call reads or
 // writes the file afresh, so the functions are safe from any thread (the main window thread and
@@ -13,6 +15,7 @@
 
 inline constexpr const char* kSyncFolderListName = "SyncFolderTemp.dat";
 inline constexpr const char* kCapabilityListName = "DeviceCapabilityTemp.dat";
+inline constexpr const char* kShareNameListName = "ShareNames.dat";
 
 // The lines of a list file of a device; empty for an empty UUID or a missing file.
 QStringList ReadListFile(const QString& sUuid, const QString& sFileName);
@@ -20,8 +23,9 @@ QStringList ReadListFile(const QString& sUuid, const QString& sFileName);
 // missing. An empty UUID does nothing and returns false. A failure is logged, and the old file
 // stays as it was.
 bool SaveListFile(const QString& sUuid, const QString& sFileName, const QStringList& lines);
-// Adds the line folder + "|" + flag at the end of SyncFolderTemp.dat (atomically, keeping the
-// lines already there).
+// Adds a line at the end of a list file (atomically, keeping the lines already there).
+bool AppendListLine(const QString& sUuid, const QString& sFileName, const QString& sLine);
+// Adds the line folder + "|" + flag at the end of SyncFolderTemp.dat.
 bool AppendFolderLine(const QString& sUuid, const QString& sFolder, const QString& sFlag);
 
 // A list entry is "<text>|<flag>". The flag is the text after the last "|" (a folder path may

@@ -20,11 +20,6 @@ namespace {
 constexpr qsizetype kReadChunk = 1 << 20;
 const QLatin1String kFieldSeparator(" |");
 
-bool IsDiskFullErrno(int nErrno)
-{
-    return nErrno == ENOSPC || nErrno == EDQUOT;
-}
-
 void AppendTwoDigits(QString* ps, int n)
 {
     ps->append(QChar(u'0' + (n / 10) % 10)).append(QChar(u'0' + n % 10));
@@ -174,6 +169,12 @@ bool IsSuccess(QByteArrayView line)
         return false;
     return line.sliced(nResult + 8, nTime - nResult - 8) == QByteArrayView("OK ");
 }
+// Parses "(YYYY-MM-DD hh:mm:ss)" (the year may be blank-padded); false for any other text.
+bool ParseModifiedTime(const QString& sTime, int pnFields[6])
+{
+    const QByteArray time = ToUtf8(sTime);
+    return ParseTimeRange(time, 0, time.size(), pnFields);
+}
 } // namespace
 
 QString FormatHistoryTime(const QDateTime& localTime)
@@ -200,38 +201,36 @@ QString FormatModifiedTime(const QDateTime& localTime)
     return "(" + FormatHistoryTime(localTime) + ")";
 }
 
+QString HistoryFieldText(const QString& sText)
+{
+    // Control characters, and the bytes of a file name that are not UTF-8 (FromNativeName).
+    const auto byteOf = [](QChar c) {
+        return c.unicode() < 0x20 || c.unicode() == 0x7F ? static_cast<int>(c.unicode()) : EscapedNameByte(c);
+    };
+    if (std::none_of(sText.begin(), sText.end(), [&](QChar c) { return byteOf(c) >= 0; }))
+        return sText;
+    QString sEscaped;
+    sEscaped.reserve(sText.size() + 8);
+    for (const QChar c : sText) {
+        if (byteOf(c) >= 0)
+            sEscaped += QString::asprintf("\\x%02X", byteOf(c));
+        else
+            sEscaped += c;
+    }
+    return sEscaped;
+}
+
 QString MakeHistoryLine(const QString& sSourcePath, const QString& sModifiedTime, const QString& sDeviceName,
                         const QString& sShareName, const QString& sResultText, const QDateTime& attemptTime)
 {
-    return sSourcePath + sModifiedTime + " | DeviceName:" + sDeviceName + " " + sShareName +
-           " | Result: " + sResultText + " | Time:" + FormatHistoryTime(attemptTime);
+    return HistoryFieldText(sSourcePath) + sModifiedTime + " | DeviceName:" + HistoryFieldText(sDeviceName) + " " +
+           sShareName + " | Result: " + sResultText + " | Time:" + FormatHistoryTime(attemptTime);
 }
 
 QString TransferredKeyOf(const QString& sLine)
 {
     const QByteArray line = ToUtf8(sLine);
     return FromUtf8(line.left(KeyLength(line)));
-}
-
-bool IsSuccessLine(const QString& sLine)
-{
-    return IsSuccess(ToUtf8(sLine));
-}
-
-QStringList BuildTransferredList(const QStringList& historyLines)
-{
-    QStringList keys;
-    for (const QString& sLine : historyLines) {
-        if (IsSuccessLine(sLine))
-            keys.append(TransferredKeyOf(sLine));
-    }
-    return keys;
-}
-
-bool ParseModifiedTime(const QString& sTime, int pnFields[6])
-{
-    const QByteArray time = ToUtf8(sTime);
-    return ParseTimeRange(time, 0, time.size(), pnFields);
 }
 
 QString HistoryPathFor(const QString& sUuid)
@@ -242,23 +241,6 @@ QString HistoryPathFor(const QString& sUuid)
 QString CurrentHistoryPath()
 {
     return HistoryPathFor(GetCurrentDevId());
-}
-
-bool ReadHistory(const std::atomic<bool>* pbStop, QStringList* pLines)
-{
-    CTransferHistory history;
-    const bool bOk = history.Load(CurrentHistoryPath(), pbStop);
-    if (pLines)
-        *pLines = history.Lines();
-    return bOk;
-}
-
-bool AppendHistory(const QString& sText, const QString& sUuid)
-{
-    if (sText.isEmpty())
-        return true;
-    CreateDeviceFolder(sUuid);
-    return AppendBytes(HistoryPathFor(sUuid), ToUtf8(sText), nullptr);
 }
 
 namespace {
@@ -285,7 +267,6 @@ bool ClearHistory()
 
 bool CTransferHistory::Load(const QString& sPath, const std::atomic<bool>* pbStop)
 {
-    ++m_nLoads;
     m_sPath = sPath;
     m_lines.clear();
     m_bEndsWithCrLf = true;
@@ -303,6 +284,15 @@ bool CTransferHistory::Load(const QString& sPath, const std::atomic<bool>* pbSto
     }
     if (fd < 0) {
         WriteLogF("ReadHistory: cannot open %s: %s", path.constData(), std::strerror(errno));
+        return false;
+    }
+    struct stat fileStat
+    {
+    };
+    if (::fstat(fd, &fileStat) != 0 || !S_ISREG(fileStat.st_mode)) {
+        // A device or a pipe in the history's place could be read for ever.
+        WriteLogF("ReadHistory: %s is not a file", path.constData());
+        ::close(fd);
         return false;
     }
     QByteArray pending;
@@ -493,7 +483,8 @@ bool CTransferredIndex::IsAlreadyTransferred(const QString& sPath, const QString
     int file[6];
     if (!ParseModifiedTime(sModifiedTime, file))
         return false;
-    const QByteArray path = ToUtf8(sPath);
+    // The path as the history writes it.
+    const QByteArray path = ToUtf8(HistoryFieldText(sPath));
     const std::uint64_t nHash = HashOf(path);
     auto it = std::lower_bound(m_entries.begin(), m_entries.end(), nHash,
                                [](const SEntry& entry, std::uint64_t n) { return entry.nHash < n; });
@@ -509,6 +500,20 @@ bool CTransferredIndex::IsAlreadyTransferred(const QString& sPath, const QString
             return true;
     }
     return false;
+}
+
+std::vector<QByteArrayView> CTransferredIndex::PathsInLineOrder() const
+{
+    std::vector<const SEntry*> entries;
+    entries.reserve(m_entries.size());
+    for (const SEntry& entry : m_entries)
+        entries.push_back(&entry);
+    std::sort(entries.begin(), entries.end(), [](const SEntry* a, const SEntry* b) { return a->nLine < b->nLine; });
+    std::vector<QByteArrayView> paths;
+    paths.reserve(entries.size());
+    for (const SEntry* pEntry : entries)
+        paths.push_back(QByteArrayView(m_lines[pEntry->nLine]).sliced(pEntry->nPathStart, pEntry->nPathLength));
+    return paths;
 }
 
 std::uint64_t CTransferredIndex::HashOf(QByteArrayView bytes)

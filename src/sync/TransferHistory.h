@@ -27,36 +27,27 @@ inline constexpr int kHistoryMaxLines = 50000;
 QString FormatHistoryTime(const QDateTime& localTime);
 // "(YYYY-MM-DD hh:mm:ss)", the layout of the file time (second field, CContent::m_sModifiedTime).
 QString FormatModifiedTime(const QDateTime& localTime);
-// One history line without its CR LF.
+// A name as it stands in a history line: every control character (CR, LF, tab, ...) and every
+// byte of a file name that is not UTF-8 (see FromNativeName) becomes "\xHH", so a line stays one
+// line of valid UTF-8 whatever a file name or a player's name holds, and a file is found again
+// under the same text at the next scan. Other text is unchanged.
+QString HistoryFieldText(const QString& sText);
+// One history line without its CR LF; the path and the device name pass HistoryFieldText.
 QString MakeHistoryLine(const QString& sSourcePath, const QString& sModifiedTime, const QString& sDeviceName,
                         const QString& sShareName, const QString& sResultText, const QDateTime& attemptTime);
 
 // The transferred key of a line: path and file time, "<path>(YYYY-MM-DD hh:mm:ss)", i.e. the text
 // before the " |" that follows the file time (the text before the first " |" when the line has
-// no well-formed time).
+// no well-formed time). A line counts as a success (CTransferredIndex) when its result field reads
+// exactly "OK", taken from the end of the line so that a path or device name holding those words
+// cannot fake or hide a result.
 QString TransferredKeyOf(const QString& sLine);
-// A line is a success when its result field reads exactly "OK": the text between "Result: " and
-// the following "| Time" is "OK " (taken from the end of the line, so that a path or device name
-// holding those words cannot fake or hide a result).
-bool IsSuccessLine(const QString& sLine);
-// The keys of all successful lines, in order. Failed lines are left out, so a file whose last
-// attempt failed is tried again.
-QStringList BuildTransferredList(const QStringList& historyLines);
 
 // Device folder + "TransferHistory.txt"; CurrentHistoryPath uses the UUID of the setting
 // CurrentDevId (the application data folder itself when that is empty).
 QString HistoryPathFor(const QString& sUuid);
 QString CurrentHistoryPath();
 
-// Reads the current device's history: the lines ended by CR LF and a last line without one,
-// empty lines dropped, each converted from UTF-8. A missing file is created empty. The file is
-// never modified. A set stop flag empties the result. False when the file cannot be read.
-bool ReadHistory(const std::atomic<bool>* pbStop, QStringList* pLines);
-// Appends the text (already holding its CR LFs) to the history of the UUID, creating the device
-// folder and the file when missing. When the file's last line lacks its CR LF, one is written
-// first so that two lines never run together. Disk full calls NotifyDiskFull; on any failure the
-// file is cut back to its old length.
-bool AppendHistory(const QString& sText, const QString& sUuid);
 // Empties the history of the UUID / of the current device (atomically: there is never a moment
 // without the file).
 bool ResetHistory(const QString& sUuid);
@@ -83,10 +74,6 @@ public:
     QStringList Lines() const;
     const QList<QByteArray>& RawLines() const { return m_lines; }
     qsizetype LineCount() const { return m_lines.size(); }
-    const QString& Path() const { return m_sPath; }
-    // Counts the reads of the file, so a holder of a converted copy of the lines sees when the
-    // lines were replaced by the file's content rather than extended.
-    int LoadCount() const { return m_nLoads; }
 
 private:
     bool FileUnchanged() const;
@@ -96,7 +83,6 @@ private:
     bool AppendLines(const QString& sPath, const QList<QByteArray>& raw);
 
     QString m_sPath;
-    int m_nLoads = 0;
     QList<QByteArray> m_lines;
     bool m_bEndsWithCrLf = true; // false when the last line of the file lacks its CR LF
     // What the file looked like after our last read or write, to notice changes by others.
@@ -118,7 +104,8 @@ public:
     void Build(const QList<QByteArray>& historyLines);
     void Clear();
     bool IsAlreadyTransferred(const QString& sPath, const QString& sModifiedTime) const;
-    std::size_t EntryCount() const { return m_entries.size(); }
+    // The source paths of the successful lines (as their UTF-8 text), in the order of the lines.
+    std::vector<QByteArrayView> PathsInLineOrder() const;
 
 private:
     struct SEntry
@@ -134,6 +121,3 @@ private:
     QList<QByteArray> m_lines;
     std::vector<SEntry> m_entries; // sorted by hash
 };
-
-// Parses "(YYYY-MM-DD hh:mm:ss)" (the year may be blank-padded); false for any other text.
-bool ParseModifiedTime(const QString& sTime, int pnFields[6]);

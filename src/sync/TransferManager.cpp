@@ -6,6 +6,8 @@
 #include "foundation/Settings.h"
 #include "sync/ContentsManager.h"
 #include "sync/CopyToShare.h"
+#include "sync/DeviceLists.h"
+#include "sync/TransferHistory.h"
 #include "sync/TransferResults.h"
 
 namespace {
@@ -29,39 +31,26 @@ void CTransferManager::Initialize(ITransferOwner* pOwner, CDeviceManager* pDevic
 
 void CTransferManager::SetFileSystemFactory(FileSystemFactory factory)
 {
-    std::lock_guard lock(m_threadMutex);
+    std::lock_guard lock(m_factoryMutex);
     m_fileSystemFactory = std::move(factory);
 }
 
 bool CTransferManager::StartThread()
 {
-    std::lock_guard lock(m_threadMutex);
-    if (m_bShutdown.load() || m_bThreadRunning.load())
+    bool bIdle = false;
+    if (m_bShutdown.load() || !m_bThreadRunning.compare_exchange_strong(bIdle, true))
         return false;
-    // The previous run's thread has reported its code and has nothing left to do but end. It may
-    // still wait in TransferFinished for the thread that calls this, so it is not joined here.
-    if (m_thread.joinable())
-        m_endedThreads.push_back({std::move(m_thread), m_pThreadExited});
-    for (auto it = m_endedThreads.begin(); it != m_endedThreads.end();) {
-        if (it->pExited->load()) {
-            it->thread.join();
-            it = m_endedThreads.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    m_bThreadRunning.store(true);
-    m_pThreadExited = std::make_shared<std::atomic<bool>>(false);
-    m_thread = std::thread([this, pExited = m_pThreadExited] {
-        TransferProc();
-        pExited->store(true);
-    });
+    // The previous run's thread may still wait in TransferFinished for the very thread that calls
+    // this; the run threads join it only once it has ended.
+    m_threads.Start([this] { TransferProc(); });
     return true;
 }
 
 void CTransferManager::ClearStop()
 {
     m_bStop.store(false);
+    m_bHistoryNotWritten.store(false);
+    m_eRepeatedRefusal.store(EC_OK);
     m_stopEvent.Reset();
 }
 
@@ -79,12 +68,9 @@ void CTransferManager::Shutdown()
     // A thread still waiting for the files-ready event of a run must wake to see the shutdown.
     if (m_pContents)
         m_pContents->FilesReadyEvent().Set();
-    std::lock_guard lock(m_threadMutex);
-    if (m_thread.joinable())
-        m_thread.join();
-    for (SEndedThread& ended : m_endedThreads)
-        ended.thread.join();
-    m_endedThreads.clear();
+    // Joined without any lock held: the thread may need one (the file system factory) or may wait
+    // in TransferFinished for a handler that tries to start the next run.
+    m_threads.JoinAll();
 }
 
 bool CTransferManager::Pause(std::int64_t nMs)
@@ -98,6 +84,12 @@ void CTransferManager::ShowProgress(unsigned nDone, unsigned nTotal)
         pListener->ShowTransferProgress(nDone, nTotal);
 }
 
+void CTransferManager::ShowFileWaiting(const STransferWait& wait)
+{
+    if (ITransferProgressListener* pListener = m_pProgress.load())
+        pListener->ShowFileWaiting(wait);
+}
+
 void CTransferManager::ShowFileCopying(const QString& sSourcePath, std::uint64_t nBytesCopied)
 {
     if (ITransferProgressListener* pListener = m_pProgress.load())
@@ -106,13 +98,19 @@ void CTransferManager::ShowFileCopying(const QString& sSourcePath, std::uint64_t
 
 void CTransferManager::RecordFile(CTransferResults& results, const CContent& content, bool bFallback)
 {
+    // The file's own code, as its history line tells it: recording turns per-file codes into the
+    // run's (15 into 10, 17 into 9), which say less ("not transferred" for a deleted source).
+    const eErrorCode eFileResult = m_run.eResult;
     if (bFallback)
         results.RecordFallbackResult(content);
     else
         results.RecordResult(content);
-    // After the line: recording turns per-file codes into the run's (15 into 10, 17 into 9).
+    // A numbered name is the file's from now on: later scans must not give it to another file.
+    if (eFileResult == EC_OK && content.m_bNewShareName)
+        AppendListLine(m_run.sDeviceUuid, kShareNameListName,
+                       content.m_sTargetPath + "|" + HistoryFieldText(content.m_sSourcePath));
     if (ITransferProgressListener* pListener = m_pProgress.load())
-        pListener->ShowFileResult(content.m_sSourcePath, m_run.eResult);
+        pListener->ShowFileResult(content.m_sSourcePath, eFileResult);
 }
 
 bool CTransferManager::ExternalShareExists(CCopyToShare& copy)
@@ -137,6 +135,10 @@ bool CTransferManager::WaitForShare(CCopyToShare& copy)
 
 void CTransferManager::FinishRun(eErrorCode eCode)
 {
+    if (m_run.bHistoryNotWritten) {
+        WriteLog("TransferProc: the transfer history could not be written!");
+        m_bHistoryNotWritten.store(true);
+    }
     // Cleared before the report: the main window may start the next run while it handles this
     // one, and that run must be able to start a thread of its own.
     m_bThreadRunning.store(false);
@@ -186,7 +188,7 @@ void CTransferManager::TransferProc()
 
     FileSystemFactory factory;
     {
-        std::lock_guard lock(m_threadMutex);
+        std::lock_guard lock(m_factoryMutex);
         factory = m_fileSystemFactory;
     }
     // The share layer keeps per-thread connection state: this thread gets its own instance.
@@ -194,7 +196,7 @@ void CTransferManager::TransferProc()
     CCopyToShare copy(m_run, *this, *pFs);
     CTransferResults results(m_run, *this, *m_pContents);
 
-    if (results.RecordLongNameFiles(m_pContents->LongNameQueue()) > 0)
+    if (results.RecordLongNameFiles(m_pContents->LongNameQueue(), m_pProgress.load()) > 0)
         m_pOwner->SetSomeFilesFailed();
     results.WriteHistory();
 
@@ -223,6 +225,8 @@ void CTransferManager::TransferProc()
 void CTransferManager::RunQueue(CCopyToShare& copy, CTransferResults& results)
 {
     CThreadSafeQueue<CContent>& queue = m_pContents->ContentQueue();
+    eErrorCode eLastRefusal = EC_OK;
+    int nRefusals = 0;
     for (;;) {
         const std::size_t nLeft = queue.GetCount();
         WriteLogF("transfer manager:   will trans file number = %u ", static_cast<unsigned>(nLeft));
@@ -256,7 +260,18 @@ void CTransferManager::RunQueue(CCopyToShare& copy, CTransferResults& results)
             copy.HandleContent(*pContent);
         }
 
+        const eErrorCode eShareFailure = m_run.eResult == EC_OK ? EC_OK : m_run.eShareFailure;
         RecordFile(results, *pContent);
+        // The same refusal of the share for several files in a row ends the run with its reason.
+        nRefusals = eShareFailure != EC_OK && eShareFailure == eLastRefusal ? nRefusals + 1 : 1;
+        eLastRefusal = eShareFailure;
+        if (eShareFailure != EC_OK && nRefusals >= kRefusalsInARow && queue.GetCount() > 0) {
+            WriteLogF("TransferProc: the share refused %d files in a row (code %u), the run ends", nRefusals,
+                      static_cast<unsigned>(eShareFailure));
+            m_eRepeatedRefusal.store(m_run.eResult);
+            m_pOwner->SetSomeFilesFailed();
+            return;
+        }
         switch (m_run.eResult) {
         case EC_DEVICE_FULL: return;
         case EC_ACCESS_DENIED:

@@ -4,9 +4,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
+#include "foundation/RunThreads.h"
 #include "platform/Clock.h"
 #include "platform/ShareFileSystem.h"
 #include "sync/ErrorCode.h"
@@ -70,6 +70,19 @@ public:
     void SetDeviceState(eErrorCode eState) { m_eDeviceState.store(eState); }
     eErrorCode DeviceState() const { return m_eDeviceState.load(); }
 
+    // The last run could not write some of its history lines (the application data folder or the
+    // history file is not writable): its files will be copied again by the next run. Set before
+    // the run reports its code; cleared by ClearStop, i.e. by the next StartSync.
+    bool IsHistoryNotWritten() const { return m_bHistoryNotWritten.load(); }
+
+    // The share refused this many files in a row the same way (a read-only share, a file server
+    // that died while the player still answers): the run ends there, as every further file would
+    // take its five attempts and waits only to fail alike.
+    static constexpr int kRefusalsInARow = 3;
+    // The code the share refused those files with (7, 9 or 10), EC_OK when the last run did not
+    // end that way. Set before the run reports; cleared by ClearStop.
+    eErrorCode RepeatedRefusal() const { return m_eRepeatedRefusal.load(); }
+
     // Ends the thread for good: stops the run (which then reports 8 as usual), wakes every wait
     // and joins. The owner must not block the thread's TransferFinished meanwhile.
     void Shutdown();
@@ -91,6 +104,7 @@ private:
     bool Pause(std::int64_t nMs) override;
     void ShowProgress(unsigned nDone, unsigned nTotal) override;
     void ShowFileCopying(const QString& sSourcePath, std::uint64_t nBytesCopied) override;
+    void ShowFileWaiting(const STransferWait& wait) override;
     // Writes the file's history line and tells the progress listener its outcome.
     void RecordFile(CTransferResults& results, const CContent& content, bool bFallback = false);
 
@@ -100,24 +114,18 @@ private:
     std::atomic<ITransferProgressListener*> m_pProgress{nullptr};
     FileSystemFactory m_fileSystemFactory;
 
-    // A thread whose run has reported its code: it may still be inside TransferFinished, waiting
-    // for the main window, so it is joined only once it has ended (or at shutdown).
-    struct SEndedThread
-    {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> pExited;
-    };
-
-    std::mutex m_threadMutex; // guards the three members below
-    std::thread m_thread;
-    std::shared_ptr<std::atomic<bool>> m_pThreadExited;
-    std::vector<SEndedThread> m_endedThreads;
+    std::mutex m_factoryMutex; // guards m_fileSystemFactory
     std::atomic<bool> m_bThreadRunning{false};
     std::atomic<bool> m_bShutdown{false};
 
     std::atomic<bool> m_bStop{false};
+    std::atomic<bool> m_bHistoryNotWritten{false};
+    std::atomic<eErrorCode> m_eRepeatedRefusal{EC_OK};
     std::atomic<eErrorCode> m_eDeviceState{EC_OK};
     CEvent m_stopEvent{true, false}; // set with the stop flag, so pauses end at once
 
     STransferRun m_run; // transfer thread only
+
+    // Last: destroyed (and joined) before the members the threads use.
+    CRunThreads m_threads;
 };

@@ -49,7 +49,8 @@ void CTransferResults::RecordFallbackResult(const CContent& content)
     Record(content, QString::fromLatin1(kInternalShareName));
 }
 
-unsigned CTransferResults::RecordLongNameFiles(CThreadSafeQueue<CContent>& longNameQueue)
+unsigned CTransferResults::RecordLongNameFiles(CThreadSafeQueue<CContent>& longNameQueue,
+                                               ITransferProgressListener* pListener)
 {
     // The share these files would have gone to, as the stored setting says.
     const QString sShareName = QString::fromLatin1(
@@ -61,8 +62,11 @@ unsigned CTransferResults::RecordLongNameFiles(CThreadSafeQueue<CContent>& longN
         if (!pContent)
             continue;
         const unsigned nStringId = pContent->m_nFailStringId ? pContent->m_nFailStringId : IDS_NAME_TOO_LONG;
+        const QString sReason = LoadStringText(nStringId);
         m_run.resultLines.append(MakeHistoryLine(pContent->m_sSourcePath, pContent->m_sModifiedTime, m_run.sDeviceName,
-                                                 sShareName, LoadStringText(nStringId), Clock().LocalTime()));
+                                                 sShareName, sReason, Clock().LocalTime()));
+        if (pListener)
+            pListener->ShowFileNotTransferred(pContent->m_sSourcePath, sReason);
     }
     return nCount;
 }
@@ -73,5 +77,7 @@ bool CTransferResults::WriteHistory()
         return true;
     const bool bWritten = m_contents.WriteHistory(m_run.sDeviceUuid, m_run.resultLines);
     m_run.resultLines.clear();
+    if (!bWritten)
+        m_run.bHistoryNotWritten = true;
     return bWritten;
 }

@@ -4,6 +4,7 @@
 
 #include "foundation/ThreadSafeQueue.h"
 #include "sync/Content.h"
+#include "sync/TransferProgressListener.h"
 #include "sync/TransferRun.h"
 
 class CContentsManager;
@@ -27,9 +28,10 @@ public:
     // full and the device has no external disk).
     void RecordFallbackResult(const CContent& content);
     // Empties the name-too-long queue into the run's pending lines (string 183, or the record's
-    // own failure text) and returns how many files it held. The caller writes them with
-    // WriteHistory.
-    unsigned RecordLongNameFiles(CThreadSafeQueue<CContent>& longNameQueue);
+    // own failure text) and returns how many files it held; each is shown to the listener. The
+    // caller writes them with WriteHistory.
+    unsigned RecordLongNameFiles(CThreadSafeQueue<CContent>& longNameQueue,
+                                 ITransferProgressListener* pListener = nullptr);
     // Writes the pending lines to the history of the run's device and empties them.
     bool WriteHistory();
 

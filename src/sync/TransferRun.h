@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include "sync/ErrorCode.h"
+#include "sync/TransferProgressListener.h"
 
 // The state of one transfer run, owned by the transfer thread: the copy (CCopyToShare) and the
 // history lines (CTransferResults) work on it. No other thread touches it.
@@ -17,6 +18,8 @@ struct STransferRun
     DWORD dwPosition = 0;             // destination setting, fixed for the run (0 Auto, 1, 2)
     bool bSwitchedToExternal = false; // Auto: the internal disk was full, the run writes externally
     unsigned nOfflineWait = 0;        // seconds counted by the last offline wait
+    bool bHistoryNotWritten = false;  // a history write of this run failed
+    eErrorCode eShareFailure = EC_OK; // the file's last attempt failed on the share's side (7, 9, 10)
     QString sDeviceUuid;              // copies of the device's fields taken at the start
     QString sDeviceName;
     QString sDeviceIp;
@@ -41,4 +44,5 @@ public:
     {
         (void)sSourcePath, (void)nBytesCopied;
     }
+    virtual void ShowFileWaiting(const STransferWait& wait) { (void)wait; }
 };

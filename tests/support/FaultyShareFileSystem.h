@@ -22,6 +22,11 @@ struct SShareFaults
     // nOffset: bytes already read from this file.
     std::function<DWORD(const QString& sPath, std::uint64_t nOffset)> read;
     std::function<DWORD(const QString& sPath)> close;
+    // sPath: the name the file is given (its final name on the share).
+    std::function<DWORD(const QString& sPath)> rename;
+    // A copy inside the kernel (CopyFrom) that fails with this error; without it, or when it
+    // returns ERROR_SUCCESS, the layer copies block by block through Read and Write.
+    std::function<DWORD(const QString& sPath)> copyFrom;
 };
 
 // The program's share file layer (mapped share roots, local files) with faults injected: a
@@ -74,6 +79,16 @@ public:
     }
 
     DWORD DeleteFile(const QString& sPath) override { return m_real.DeleteFile(sPath); }
+    DWORD Rename(const QString& sFrom, const QString& sTo) override
+    {
+        if (m_pFaults->rename) {
+            const DWORD dwError = m_pFaults->rename(sTo);
+            if (dwError != ERROR_SUCCESS)
+                return dwError;
+        }
+        return m_real.Rename(sFrom, sTo);
+    }
+    DWORD ListFiles(const QString& sFolder, QStringList* pNames) override { return m_real.ListFiles(sFolder, pNames); }
 
 private:
     class CWriteFile final : public IShareWriteFile
@@ -93,6 +108,12 @@ private:
             if (dwError == ERROR_SUCCESS)
                 m_nWritten += nBytes;
             return dwError;
+        }
+        DWORD CopyFrom(IShareReadFile&, std::size_t, std::size_t* pnCopied) override
+        {
+            *pnCopied = 0;
+            const DWORD dwError = m_pFaults->copyFrom ? m_pFaults->copyFrom(m_sPath) : ERROR_SUCCESS;
+            return dwError == ERROR_SUCCESS ? static_cast<DWORD>(ERROR_NOT_SUPPORTED) : dwError;
         }
         DWORD Close() override
         {

@@ -51,13 +51,41 @@ public:
         std::lock_guard lock(m_mutex);
         calls.emplace_back(nDone, nTotal);
     }
+    void ShowFileResult(const QString& sSourcePath, eErrorCode eResult) override
+    {
+        std::lock_guard lock(m_mutex);
+        results.emplace_back(sSourcePath, eResult);
+    }
+    void ShowFileNotTransferred(const QString& sSourcePath, const QString& sReason) override
+    {
+        std::lock_guard lock(m_mutex);
+        notTransferred.emplace_back(sSourcePath, sReason);
+    }
+    void ShowFileWaiting(const STransferWait& wait) override
+    {
+        std::lock_guard lock(m_mutex);
+        waits.push_back(wait);
+    }
+    std::vector<STransferWait> Waits()
+    {
+        std::lock_guard lock(m_mutex);
+        return waits;
+    }
     std::vector<std::pair<unsigned, unsigned>> Calls()
     {
         std::lock_guard lock(m_mutex);
         return calls;
     }
+    std::vector<std::pair<QString, eErrorCode>> Results()
+    {
+        std::lock_guard lock(m_mutex);
+        return results;
+    }
     std::mutex m_mutex;
     std::vector<std::pair<unsigned, unsigned>> calls;
+    std::vector<std::pair<QString, eErrorCode>> results;
+    std::vector<STransferWait> waits;
+    std::vector<std::pair<QString, QString>> notTransferred;
 };
 
 // A common manager with a test main window, a player in its table (selected), shares mapped to

@@ -118,10 +118,10 @@ protected:
         }
         QProcess* pTransfer = StartTolva({"transfer"});
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (QFileInfo(OnShare(sSourcePath)).size() < nBytes && std::chrono::steady_clock::now() < deadline &&
-               !pTransfer->waitForFinished(20))
+        while (QFileInfo(PartialOnShare(sSourcePath)).size() < nBytes &&
+               std::chrono::steady_clock::now() < deadline && !pTransfer->waitForFinished(20))
             ;
-        if (OnShare(sSourcePath).isEmpty()) {
+        if (PartialOnShare(sSourcePath).isEmpty()) {
             ADD_FAILURE() << "the large file never started: " << Describe(Finish(pTransfer));
             return nullptr;
         }
@@ -136,6 +136,19 @@ protected:
         while (it.hasNext()) {
             const QString sPath = it.next();
             if (sPath.endsWith(sSourcePath))
+                return sPath;
+        }
+        return {};
+    }
+    // The file's copy under way: a temporary file in the computer's hidden folder on the share,
+    // named after the file; empty when there is none.
+    QString PartialOnShare(const QString& sSourcePath) const
+    {
+        const QString sSuffix = "-" + QFileInfo(sSourcePath).fileName() + ".part";
+        QDirIterator it(m_sShareDir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString sPath = it.next();
+            if (sPath.endsWith(sSuffix))
                 return sPath;
         }
         return {};
@@ -221,6 +234,8 @@ TEST_F(EndToEnd, DiscoverSelectWatchTransferAgainChangedAndPlayerLostMidFile)
     run = Tolva({"transfer"});
     EXPECT_EQ(run.nExit, 15) << Describe(run);
     EXPECT_TRUE(run.sOut.contains("File for transfer was not found.")) << Describe(run);
+    EXPECT_TRUE(run.sOut.contains("tolva history clear")) << "the command-line user's way, not a window's list";
+    EXPECT_FALSE(run.sOut.contains("Transferred Files List")) << Describe(run);
     EXPECT_EQ(History().size(), 2);
 
     // One file changed: only that one goes again.
@@ -247,6 +262,7 @@ TEST_F(EndToEnd, DiscoverSelectWatchTransferAgainChangedAndPlayerLostMidFile)
     EXPECT_EQ(run.nExit, 27) << Describe(run);
     EXPECT_TRUE(run.sErr.contains("The selected device is not connected.")) << Describe(run);
     EXPECT_TRUE(OnShare(sLarge).isEmpty()) << "a partial file stayed on the share";
+    EXPECT_TRUE(PartialOnShare(sLarge).isEmpty()) << "a partial file stayed on the share";
 
     // The player returns; the next run completes the large file.
     ASSERT_TRUE(LimitLoopback(false));
@@ -305,6 +321,7 @@ TEST_F(EndToEnd, AddByAddressNotReadyPlayerAndNobodyAtTheAddress)
     EXPECT_EQ(run.nExit, 18) << Describe(run);
     EXPECT_TRUE(run.sOut.contains("The transfer is cancelled.")) << Describe(run);
     EXPECT_TRUE(OnShare(sLarge).isEmpty()) << "a partial file stayed on the share";
+    EXPECT_TRUE(PartialOnShare(sLarge).isEmpty()) << "a partial file stayed on the share";
     EXPECT_EQ(HistoryLinesFor(sLarge, "OK"), 0);
     EXPECT_FALSE(History().join('\n').contains(sLarge));
 }

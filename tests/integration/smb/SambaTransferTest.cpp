@@ -6,6 +6,7 @@
 #include <cstring>
 #include <thread>
 
+#include <QDir>
 #include <QFileInfo>
 
 #include "foundation/Paths.h"
@@ -13,6 +14,7 @@
 #include "platform/SmbShareFileSystem.h"
 #include "support/SambaServer.h"
 #include "support/SyncFixture.h"
+#include "sync/CopyToShare.h"
 
 namespace {
 
@@ -92,9 +94,18 @@ protected:
     void KillServerDuring(const QString& sRelative, qint64 nBytes, std::function<void()> afterKill)
     {
         m_watcher = std::thread([this, sRelative, nBytes, afterKill = std::move(afterKill)] {
-            const QString sPath = server.ShareFolder(kInternal) + "/" + sRelative;
+            // The copy writes a temporary file in the computer's hidden folder, named after the
+            // file; it gets the file's own name only once it is whole.
+            const QDir partial(server.ShareFolder(kInternal) + "/PC/" + CCopyToShare::kPartialFolderName);
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-            while (QFileInfo(sPath).size() < nBytes && std::chrono::steady_clock::now() < deadline)
+            auto written = [&] {
+                for (const QFileInfo& file : partial.entryInfoList({"*" + sRelative + ".part"}, QDir::Files)) {
+                    if (file.size() >= nBytes)
+                        return true;
+                }
+                return false;
+            };
+            while (!written() && std::chrono::steady_clock::now() < deadline)
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
             // The copy waits in the clock from now on until afterKill lets time run again.
             home.Clock().SetAutoAdvance(false);
@@ -205,7 +216,7 @@ TEST_F(SambaTransferTest, ServerKilledDuringALargeFileAndBackBeforeTheRetryGetsT
     StartServer();
     const QByteArray big = Bytes(64 * 1024 * 1024, 11);
     QueueFile("big.flac", big);
-    KillServerDuring("PC/big.flac", 8 * 1024 * 1024, [this] {
+    KillServerDuring("big.flac", 8 * 1024 * 1024, [this] {
         QString sError;
         EXPECT_TRUE(server.Start(&sError)) << sError.toStdString();
     });
@@ -223,7 +234,7 @@ TEST_F(SambaTransferTest, ServerKilledDuringALargeFileLeavesNoPartialFileOnceItI
 {
     StartServer();
     QueueFile("big.flac", Bytes(64 * 1024 * 1024, 12));
-    KillServerDuring("PC/big.flac", 8 * 1024 * 1024, [] {});
+    KillServerDuring("big.flac", 8 * 1024 * 1024, [] {});
 
     // Every attempt fails while the server is gone; the last one could not create the file.
     pCm->OnPowerStateResult(true);
@@ -231,14 +242,30 @@ TEST_F(SambaTransferTest, ServerKilledDuringALargeFileLeavesNoPartialFileOnceItI
     JoinWatcher();
     EXPECT_TRUE(pCm->IsSomeFilesFailed());
     EXPECT_EQ(LineOf("big.flac"), Expected("big.flac", kInternal, LoadStringText(185)));
-    ASSERT_TRUE(ExistsOnShare(kInternal, "PC/big.flac")) << "the delete could not reach the server";
+    EXPECT_FALSE(ExistsOnShare(kInternal, "PC/big.flac")) << "never a broken song under the song's name";
+    const QDir partial(server.ShareFolder(kInternal) + "/PC/" + CCopyToShare::kPartialFolderName);
+    ASSERT_EQ(partial.entryList(QDir::Files).size(), 1) << "the delete could not reach the server";
 
     // The server returns; the next contact (here the share test a next run starts with) removes
     // the partial file before anything else.
     QString sError;
     ASSERT_TRUE(server.Start(&sError)) << sError.toStdString();
     EXPECT_TRUE(PathExists(InternalSharePath(kPlayerIp)));
+    EXPECT_TRUE(partial.entryList(QDir::Files).isEmpty());
     EXPECT_FALSE(ExistsOnShare(kInternal, "PC/big.flac"));
+}
+
+TEST_F(SambaTransferTest, ACutCopyLeftByAnEarlierProcessIsRemovedAtTheNextRun)
+{
+    // A power cut ended another process in the middle of a file: its temporary file stays.
+    const QString sPartial = server.ShareFolder(kInternal) + "/PC/" + CCopyToShare::kPartialFolderName;
+    WriteTestFile(sPartial + "/99999999-1-cut.flac.part", Bytes(kBlock, 14));
+    StartServer();
+    QueueFile("a.mp3", Bytes(kBlock, 15));
+    EXPECT_EQ(Transfer(), EC_OK);
+    EXPECT_EQ(OnShare(kInternal, "PC/a.mp3"), Bytes(kBlock, 15));
+    EXPECT_TRUE(QDir(sPartial).entryList(QDir::Files).isEmpty());
+    EXPECT_FALSE(ExistsOnShare(kInternal, "PC/cut.flac"));
 }
 
 TEST_F(SambaTransferTest, ExternalDestinationNeedsAnExternalShare)

@@ -438,3 +438,32 @@ TEST_F(SmbShareTest, InstancesOnSeveralThreadsWriteAtTheSameTime)
 }
 
 } // namespace
+
+TEST_F(SmbShareTest, AFileWrittenAgainAfterItsPartialDeleteFailedIsNotDeletedLater)
+{
+    StartServer();
+    constexpr int kTimeoutMs = 700;
+    CSmbShareFileSystem fs(m_server.ClientConfig(kTimeoutMs));
+    const QByteArray block = Pattern(kBlock, 9);
+    DWORD dwError = ERROR_SUCCESS;
+    auto pFile = fs.CreateFile(Internal("\\again.mp3"), &dwError);
+    ASSERT_TRUE(pFile) << dwError;
+    ASSERT_EQ(pFile->Write(block.constData(), kBlock), static_cast<DWORD>(ERROR_SUCCESS));
+    // The server goes silent mid-file: the partial file cannot be deleted and is remembered.
+    m_server.Pause();
+    for (int i = 0; i < 16 && dwError == ERROR_SUCCESS; ++i)
+        dwError = pFile->Write(block.constData(), kBlock);
+    pFile->Close();
+    pFile.reset();
+    EXPECT_NE(fs.DeleteFile(Internal("\\again.mp3")), static_cast<DWORD>(ERROR_SUCCESS));
+    m_server.Resume();
+    m_home.Clock().Advance(CSmbShareFileSystem::kUnreachableHoldMs);
+
+    // The retry of the same file succeeds; later calls to the server must leave it whole.
+    const QByteArray data = Pattern(3 * kBlock, 10);
+    EXPECT_EQ(WriteInBlocks(fs, Internal("\\again.mp3"), data), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_TRUE(fs.PathExists(Internal()));
+    CSmbShareFileSystem other(m_server.ClientConfig(kTimeoutMs));
+    EXPECT_TRUE(other.PathExists(Internal()));
+    EXPECT_EQ(ReadTestFile(InternalFolder("/again.mp3")), data);
+}

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSysInfo>
 
 #include "cli/CliApp.h"
 #include "cli/CliSupport.h"
@@ -11,6 +15,7 @@
 #include "support/TestHome.h"
 #include "sync/DeviceLists.h"
 #include "sync/TransferHistory.h"
+#include "sync/TransferLock.h"
 
 namespace {
 
@@ -81,12 +86,35 @@ TEST_F(CliCommands, NoPlayerSelectedAndUnreadableSettingsAreRefused)
     EXPECT_EQ(Run({"folders"}), CLI_EXIT_NO_PLAYER);
     EXPECT_FALSE(io.sErr.isEmpty());
 
-    WriteTestFile(CSettingsStore::DefaultFilePath(), QByteArray("\x8f\x01{{not settings", 16));
+    // A settings file that is no folder's business to be a folder cannot be read nor replaced.
+    const QString sSettings = CSettingsStore::DefaultFilePath();
+    ASSERT_TRUE(QDir().mkpath(sSettings));
     const QString sFolder = MakeFolder("Music");
     EXPECT_EQ(Run({"folders", "add", sFolder}), CLI_EXIT_UNREADABLE);
-    EXPECT_TRUE(io.sErr.contains(CSettingsStore::DefaultFilePath()));
-    EXPECT_EQ(ReadTestFile(CSettingsStore::DefaultFilePath()), QByteArray("\x8f\x01{{not settings", 16))
-        << "the unreadable file stays as it is";
+    EXPECT_TRUE(io.sErr.contains(sSettings));
+    EXPECT_TRUE(QFileInfo(sSettings).isDir()) << "the unreadable file stays as it is";
+}
+
+TEST_F(CliCommands, ADamagedOrEmptySettingsFileIsSetAsideOnceAndLocksNobodyOut)
+{
+    const QString sSettings = CSettingsStore::DefaultFilePath();
+    const QByteArray damaged("\x8f\x01{{not settings", 16);
+    WriteTestFile(sSettings, damaged);
+    EXPECT_EQ(Run({"folders"}), CLI_EXIT_NO_PLAYER) << "read as no values, not refused";
+    EXPECT_TRUE(io.sErr.contains(sSettings + ".corrupt-"));
+    const QStringList aside = QDir(QFileInfo(sSettings).absolutePath()).entryList({"*.corrupt-*"}, QDir::Files);
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_EQ(ReadTestFile(QFileInfo(sSettings).absolutePath() + "/" + aside[0]), damaged) << "kept byte for byte";
+    EXPECT_TRUE(io.sErr.contains(aside[0]));
+
+    SelectPlayer();
+    EXPECT_EQ(Run({"folders", "add", MakeFolder("Music")}), CLI_EXIT_OK);
+    EXPECT_FALSE(io.sErr.contains(".corrupt-")) << "told once";
+
+    WriteTestFile(sSettings, QByteArray());
+    EXPECT_EQ(Run({"folders"}), CLI_EXIT_NO_PLAYER) << "an empty file holds no values";
+    EXPECT_FALSE(io.sErr.contains(".corrupt-"));
+    EXPECT_TRUE(SetCurrentDevId(kUuid)) << "and can be written";
 }
 
 TEST_F(CliCommands, FoldersFollowTheListRules)
@@ -149,9 +177,20 @@ TEST_F(CliCommands, HistoryIsShownAndClearedOnlyWhenConfirmed)
 
     const QString sLine = MakeHistoryLine("/home/ann/Music/a | b.mp3", "(2014-03-07 09:05:02)", "Living Room",
                                           "Tolva_Internal", "OK", QDateTime(QDate(2014, 3, 8), QTime(10, 11, 12)));
-    ASSERT_TRUE(AppendHistory(sLine + "\r\n", kUuid));
+    ASSERT_TRUE(CTransferHistory().Write(HistoryPathFor(kUuid), {sLine}));
     EXPECT_EQ(Run({"history"}), CLI_EXIT_OK);
     EXPECT_EQ(io.sOut, "2014-03-08 10:11:12  OK  /home/ann/Music/a | b.mp3\n");
+
+    // A line break without CR (an edited file) does not end a line for the scan, nor here.
+    const QString sEdited = MakeHistoryLine("/home/ann/Music/c.mp3", "(2014-03-07 09:05:02)", "Den", "Tolva_Internal",
+                                            "OK", QDateTime(QDate(2014, 3, 9), QTime(8, 0, 0)));
+    ASSERT_TRUE(CTransferHistory().Write(HistoryPathFor(kUuid), {"note\n" + sEdited}));
+    CTransferHistory history;
+    ASSERT_TRUE(history.Load(HistoryPathFor(kUuid)));
+    ASSERT_EQ(history.LineCount(), 2);
+    EXPECT_EQ(Run({"history"}), CLI_EXIT_OK);
+    EXPECT_EQ(io.sOut.count('\n'), 2) << io.sOut.toStdString();
+    EXPECT_TRUE(io.sOut.endsWith("2014-03-09 08:00:00  OK  note\\x0A/home/ann/Music/c.mp3\n")) << io.sOut.toStdString();
 
     io.answers.clear();
     EXPECT_EQ(Run({"history", "clear"}), CLI_EXIT_FAILED) << "no answer means no";
@@ -160,7 +199,7 @@ TEST_F(CliCommands, HistoryIsShownAndClearedOnlyWhenConfirmed)
     io.answers = QStringList{"y"};
     EXPECT_EQ(RunTolva({"history", "clear"}, io), CLI_EXIT_OK);
     EXPECT_TRUE(ReadTestFile(HistoryPathFor(kUuid)).isEmpty());
-    ASSERT_TRUE(AppendHistory(sLine + "\r\n", kUuid));
+    ASSERT_TRUE(CTransferHistory().Write(HistoryPathFor(kUuid), {sLine}));
     EXPECT_EQ(Run({"history", "clear", "--yes"}), CLI_EXIT_OK);
     EXPECT_TRUE(ReadTestFile(HistoryPathFor(kUuid)).isEmpty());
 }
@@ -195,16 +234,39 @@ TEST_F(CliCommands, PlayerCommandsRefuseBadInputBeforeSearching)
     EXPECT_EQ(Run({"power"}), CLI_EXIT_NO_PLAYER);
     EXPECT_FALSE(QFile::exists(CSettingsStore::DefaultFilePath())) << "nothing was written";
 
+    EXPECT_EQ(Run({"--help"}), CLI_EXIT_OK);
+    EXPECT_TRUE(io.sOut.contains("\n  transfer [--wait N] ")) << "every option of a command is listed";
     for (const char* pszCommand : {"players", "add", "select", "power", "transfer"}) {
         EXPECT_EQ(Run({pszCommand, "--help"}), CLI_EXIT_OK) << pszCommand;
         EXPECT_TRUE(io.sOut.startsWith("Usage: tolva " + QString(pszCommand))) << pszCommand;
     }
 
-    WriteTestFile(CSettingsStore::DefaultFilePath(), "{\"CurrentDevId\": ");
+    // Settings that cannot be read (a folder in the file's place) stop every command before it
+    // searches; a damaged file is set aside instead (ADamagedOrEmptySettingsFile...).
+    ASSERT_TRUE(QDir().mkpath(CSettingsStore::DefaultFilePath()));
     for (const char* pszCommand : {"players", "transfer", "power"})
         EXPECT_EQ(Run({pszCommand}), CLI_EXIT_UNREADABLE) << pszCommand;
     EXPECT_EQ(Run({"select", "127.0.0.2"}), CLI_EXIT_UNREADABLE);
-    EXPECT_EQ(ReadTestFile(CSettingsStore::DefaultFilePath()), QByteArray("{\"CurrentDevId\": "));
+}
+
+// A second transfer on the profile is refused before it searches, and names the one that runs.
+TEST_F(CliCommands, ASecondTransferOnTheProfileIsToldWhoHoldsIt)
+{
+    SelectPlayer();
+    CTransferLock running;
+    ASSERT_TRUE(running.TryLock());
+    EXPECT_EQ(Run({"transfer"}), CLI_EXIT_FAILED);
+    EXPECT_TRUE(io.sErr.contains(QString("(process %1)").arg(::getpid()))) << io.sErr.toStdString();
+    EXPECT_TRUE(io.sErr.contains("test_cli")) << io.sErr.toStdString();
+    running.Unlock();
+
+    // A lock that a process left when it ended (a crash, a power cut) is taken over.
+    WriteTestFile(running.Path(), "99999999\ntolva\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    CTransferLock next;
+    EXPECT_TRUE(next.TryLock());
+    QString sHolder;
+    EXPECT_FALSE(CTransferLock().TryLock(&sHolder));
+    EXPECT_EQ(sHolder, QString("test_cli (process %1)").arg(::getpid()));
 }
 
 TEST(CliText, ArgumentsAreFilledInOnePass)

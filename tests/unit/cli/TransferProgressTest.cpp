@@ -81,3 +81,46 @@ TEST(TransferProgress, ByteSizesAreShownInBinaryUnits)
     EXPECT_EQ(CTransferProgress::FormatBytes(1536), "1.5 KiB");
     EXPECT_EQ(CTransferProgress::FormatBytes(5.0 * 1024 * 1024 * 1024), "5.0 GiB");
 }
+
+TEST(TransferProgress, AFailedFileIsShownWithTheTextOfItsHistoryLine)
+{
+    CTestHome home;
+    CCapturedIo io(false);
+    CTransferProgress progress(io);
+    progress.ShowTransferProgress(0, 2);
+    progress.ShowFileResult("/m/gone.mp3", EC_SOURCE_MISSING);
+    progress.ShowTransferProgress(1, 2);
+    progress.ShowFileResult("/m/lost.mp3", EC_DEVICE_LOST);
+    progress.ShowTransferProgress(2, 2);
+    progress.Finish();
+    EXPECT_TRUE(io.sOut.contains("] " + LoadStringText(184) + "  /m/gone.mp3\n")) << io.sOut.toStdString();
+    EXPECT_TRUE(io.sOut.contains("] " + LoadStringText(153) + "  /m/lost.mp3\n")) << io.sOut.toStdString();
+    EXPECT_EQ(progress.FailedFiles(), 2u);
+}
+
+TEST(TransferProgress, WaitsAreShownAsTheyComeSoThatRetriesAreNotTakenForAHang)
+{
+    CTestHome home;
+    CCapturedIo io(true);
+    CTransferProgress progress(io);
+    progress.ShowTransferProgress(0, 1);
+    STransferWait wait;
+    wait.eKind = STransferWait::WAIT_DEVICE;
+    wait.sSourcePath = "/m/a.mp3";
+    wait.nAttempt = 1;
+    wait.nAttempts = 5;
+    wait.eReason = EC_ACCESS_DENIED;
+    wait.bShareSide = true;
+    wait.nWaitMs = 20000;
+    progress.ShowFileWaiting(wait);
+    wait.eKind = STransferWait::WAIT_RETRY;
+    wait.nWaitMs = 5000;
+    progress.ShowFileWaiting(wait);
+    progress.Draw();
+    EXPECT_TRUE(io.sOut.contains("/m/a.mp3: the copy failed (the player's share refuses writing; it may be "
+                                 "read-only); waiting up to 20 s to see whether the player is still there.\n"))
+        << io.sOut.toStdString();
+    EXPECT_TRUE(io.sOut.contains("/m/a.mp3: attempt 1 of 5 failed (the player's share refuses writing; it may be "
+                                 "read-only); next try in 5 s.\n"))
+        << io.sOut.toStdString();
+}

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -10,6 +11,7 @@
 #include "foundation/Paths.h"
 #include "foundation/Settings.h"
 #include "platform/ShareFileSystem.h"
+#include "platform/StandardFolders.h"
 #include "support/QtPrinters.h"
 #include "support/TestHome.h"
 
@@ -89,6 +91,23 @@ TEST(Paths, ApplicationDataAndDeviceFolders)
     EXPECT_EQ(MyMusicFolder(), home.Path("Music")) << "without one, ~/Music";
     EXPECT_FALSE(GetComputerNameText().isEmpty());
     EXPECT_FALSE(GetComputerNameText().contains('.')) << "the short name, as the network knows the PC";
+}
+
+TEST(Paths, WithoutHomeTheAccountsHomeFolderIsUsedNeverTheRootFolder)
+{
+    CTestHome home; // restores the variables below
+    qunsetenv("HOME");
+    qunsetenv("XDG_CONFIG_HOME");
+    qunsetenv("XDG_DATA_HOME");
+    const passwd* pEntry = ::getpwuid(::geteuid());
+    ASSERT_TRUE(pEntry && pEntry->pw_dir);
+    const QString sAccountHome = QDir::cleanPath(QFile::decodeName(pEntry->pw_dir));
+    if (sAccountHome == "/")
+        GTEST_SKIP() << "this account's home is the root folder";
+    EXPECT_EQ(UserConfigHome(), sAccountHome + "/.config");
+    EXPECT_EQ(AppDataFolder(), sAccountHome + "/.local/share/Brenvik Corporation/TolvaMusicTransfer/");
+    qputenv("HOME", "relative/home");
+    EXPECT_EQ(UserConfigHome(), sAccountHome + "/.config") << "a relative HOME is no home";
 }
 
 TEST(Paths, FolderCreationFailuresAreLogged)

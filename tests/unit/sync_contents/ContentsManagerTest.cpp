@@ -16,6 +16,7 @@
 #include "FileAccess.h"
 #include "foundation/Paths.h"
 #include "foundation/Settings.h"
+#include "platform/TextCodec.h"
 #include "support/TestHome.h"
 #include "sync/ContentsManager.h"
 #include "sync/DeviceLists.h"
@@ -154,11 +155,10 @@ TEST_F(ScanTest, NestedFoldersExtensionsAndHistoryGiveEachNewFileOnce)
     MakeFile("Music/Best: of/d?.flac");          // characters the share cannot hold
     MakeFile("Other/e.mp3");                     // folder not ticked
     Watch({Src("Music/Rock/") + "|1", Src("Music/") + "|1", Src("Other/") + "|0"});
-    ASSERT_TRUE(AppendHistory(HistoryLine("Music/a.mp3", kTime, "OK") + "\r\n" +
-                                  HistoryLine("Music/changed.mp3", kTime, "OK") + "\r\n" +
-                                  HistoryLine("Music/older.mp3", kTime + 86400, "OK") + "\r\n" +
-                                  HistoryLine("Music/failed.mp3", kTime, "The file could not be transferred.") + "\r\n",
-                              kUuid));
+    ASSERT_TRUE(CTransferHistory().Write(
+        HistoryPathFor(kUuid), {HistoryLine("Music/a.mp3", kTime, "OK"), HistoryLine("Music/changed.mp3", kTime, "OK"),
+                                HistoryLine("Music/older.mp3", kTime + 86400, "OK"),
+                                HistoryLine("Music/failed.mp3", kTime, "The file could not be transferred.")}));
 
     m_contents.SearchProc();
     EXPECT_EQ(m_owner.m_nPowerChecks, 1);
@@ -268,14 +268,13 @@ TEST_F(ScanTest, LinksBadNamesSpecialFilesAndUnreadableFolders)
     ::chmod(QFile::encodeName(Src("Music/Locked")).constData(), 0755);
     ::unlink(badName.constData()); // the profile's clean-up cannot name it
 
-    EXPECT_EQ(Sources(Drain(m_contents.ContentQueue())), std::vector<QString>{Src("Music/Rock/c.mp3")});
-    const std::vector<SQueued> failed = Drain(m_contents.LongNameQueue());
-    ASSERT_EQ(failed.size(), 1u);
-    EXPECT_EQ(failed[0].sSource, Src("Music/caf\\xE9.mp3")) << "the bad byte is shown, not dropped";
-    EXPECT_EQ(failed[0].nFailStringId, unsigned(IDS_FILE_NOT_TRANSFERRED));
+    // The name that is not UTF-8 keeps its byte (so the file opens by its name) and is queued.
+    const QString sBadName = Src("Music/caf") + QChar(0xDCE9) + ".mp3";
+    EXPECT_EQ(Sources(Drain(m_contents.ContentQueue())), (std::vector<QString>{Src("Music/Rock/c.mp3"), sBadName}));
+    EXPECT_EQ(NativeNameBytes(sBadName), badName);
+    EXPECT_TRUE(Drain(m_contents.LongNameQueue()).empty());
     const QByteArray log = m_home.ReadLog();
-    EXPECT_TRUE(
-        log.contains("file name is not valid UTF-8, recorded as failed: " + Src("Music/caf\\xE9.mp3").toUtf8()));
+    EXPECT_TRUE(log.contains("file name is not valid UTF-8: " + Src("Music/caf\\xE9.mp3").toUtf8()));
     EXPECT_TRUE(log.contains("cannot open folder " + Src("Music/Locked").toUtf8())) << log.toStdString();
     EXPECT_TRUE(log.contains("cannot read " + Src("Music/broken.mp3").toUtf8()));
 }

@@ -34,6 +34,23 @@ QByteArray JoinCrLf(const QStringList& lines)
     return data;
 }
 
+// Appends lines to the history of a device, as a run does.
+bool Append(const QString& sUuid, const QStringList& lines)
+{
+    return CTransferHistory().Write(HistoryPathFor(sUuid), lines);
+}
+
+// The success rule of a line, as the scan applies it: the file of an "OK" line counts as
+// transferred.
+bool IsSuccess(const QString& sLine)
+{
+    CTransferredIndex index;
+    index.Build({sLine.toUtf8()});
+    const QString sKey = TransferredKeyOf(sLine);
+    const qsizetype nOpen = sKey.lastIndexOf('(');
+    return nOpen > 0 && index.IsAlreadyTransferred(sKey.left(nOpen), sKey.mid(nOpen));
+}
+
 QByteArray Fixture(const char* pszName)
 {
     return ReadTestFile(QString(TOLVA_TEST_DATA_DIR) + "/history/" + pszName);
@@ -47,13 +64,13 @@ TEST(TransferHistory, LineLayoutKeyAndSuccessRule)
     EXPECT_EQ(sLine, "/home/ann/Music/a.mp3(2014-03-07 09:05:02) | DeviceName:Living Room Player Tolva_Internal | "
                      "Result: OK | Time:2014-03-08 10:11:12");
     EXPECT_EQ(TransferredKeyOf(sLine), "/home/ann/Music/a.mp3(2014-03-07 09:05:02)");
-    EXPECT_TRUE(IsSuccessLine(sLine));
+    EXPECT_TRUE(IsSuccess(sLine));
     EXPECT_EQ(FormatModifiedTime(QDateTime(QDate(999, 1, 2), QTime(3, 4, 5))), "( 999-01-02 03:04:05)");
 
     // Only the exact result "OK" is a success.
     for (const char* sResult : {"OK!", "The file could not be transferred.", "", "ok", " OK"})
-        EXPECT_FALSE(IsSuccessLine(MakeHistoryLine("/a.mp3", "(2014-03-07 09:05:02)", "D", kInternalShareName, sResult,
-                                                   QDateTime(QDate(2014, 3, 8), QTime(10, 11, 12)))))
+        EXPECT_FALSE(IsSuccess(MakeHistoryLine("/a.mp3", "(2014-03-07 09:05:02)", "D", kInternalShareName, sResult,
+                                               QDateTime(QDate(2014, 3, 8), QTime(10, 11, 12)))))
             << sResult;
 
     // Names on this PC may hold " |" and "Result: OK | Time"; neither cuts the key nor fakes a result.
@@ -61,11 +78,10 @@ TEST(TransferHistory, LineLayoutKeyAndSuccessRule)
         MakeHistoryLine("/m/a | b/Result: OK | Time.mp3", "(2014-03-07 09:05:02)", "D", kInternalShareName,
                         "The file could not be transferred.", QDateTime(QDate(2014, 3, 8), QTime(10, 11, 12)));
     EXPECT_EQ(TransferredKeyOf(sOdd), "/m/a | b/Result: OK | Time.mp3(2014-03-07 09:05:02)");
-    EXPECT_FALSE(IsSuccessLine(sOdd));
+    EXPECT_FALSE(IsSuccess(sOdd));
     const QString sOddOk = MakeHistoryLine("/m/x | y.mp3", "(2014-03-07 09:05:02)", "Name | Result: bad | Time",
                                            kInternalShareName, "OK", QDateTime(QDate(2014, 3, 8), QTime(1, 2, 3)));
-    EXPECT_TRUE(IsSuccessLine(sOddOk));
-    EXPECT_EQ(BuildTransferredList({sOdd, sOddOk}), QStringList{"/m/x | y.mp3(2014-03-07 09:05:02)"});
+    EXPECT_TRUE(IsSuccess(sOddOk));
 }
 
 TEST(TransferHistory, ReadGivesUnfinishedLastLineAndLeavesFileUnchanged)
@@ -75,33 +91,33 @@ TEST(TransferHistory, ReadGivesUnfinishedLastLineAndLeavesFileUnchanged)
     const QByteArray data = "\xEF\xBB\xBF" + OkLine(1).toUtf8() + "\r\n\r\n" + OkLine(2).toUtf8() + "\r\n" +
                             OkLine(3).toUtf8(); // no CR LF at the end
     WriteTestFile(HistoryPathFor(kUuid), data);
-    QStringList lines;
-    ASSERT_TRUE(ReadHistory(nullptr, &lines));
+    CTransferHistory history;
+    ASSERT_TRUE(history.Load(HistoryPathFor(kUuid)));
+    const QStringList lines = history.Lines();
     ASSERT_EQ(lines.size(), 3) << "empty lines are dropped, the unfinished last one is kept";
     EXPECT_EQ(lines[2], OkLine(3));
     EXPECT_EQ(ReadTestFile(HistoryPathFor(kUuid)), data);
 
     // A set stop flag gives nothing; a missing history is created empty.
     std::atomic<bool> bStop{true};
-    ASSERT_TRUE(ReadHistory(&bStop, &lines));
-    EXPECT_TRUE(lines.isEmpty());
-    ASSERT_TRUE(SetCurrentDevId("uuid:other"));
+    ASSERT_TRUE(history.Load(HistoryPathFor(kUuid), &bStop));
+    EXPECT_TRUE(history.Lines().isEmpty());
     ASSERT_TRUE(CreateDeviceFolder("uuid:other"));
-    ASSERT_TRUE(ReadHistory(nullptr, &lines));
-    EXPECT_TRUE(lines.isEmpty());
+    ASSERT_TRUE(history.Load(HistoryPathFor("uuid:other")));
+    EXPECT_TRUE(history.Lines().isEmpty());
     EXPECT_TRUE(QFile::exists(HistoryPathFor("uuid:other")));
 
     // An append after the unfinished line starts a line of its own.
-    ASSERT_TRUE(AppendHistory(OkLine(4) + "\r\n", kUuid));
+    ASSERT_TRUE(Append(kUuid, {OkLine(4)}));
     EXPECT_EQ(ReadTestFile(HistoryPathFor(kUuid)), data + "\r\n" + OkLine(4).toUtf8() + "\r\n");
 }
 
 TEST(TransferHistory, ClearAndResetEmptyTheRightFile)
 {
     CTestHome home;
-    ASSERT_TRUE(AppendHistory(OkLine(1) + "\r\n", kUuid));
-    ASSERT_TRUE(AppendHistory(OkLine(2) + "\r\n", "uuid:5678"));
-    ASSERT_TRUE(AppendHistory(OkLine(3) + "\r\n", ""));
+    ASSERT_TRUE(Append(kUuid, {OkLine(1)}));
+    ASSERT_TRUE(Append("uuid:5678", {OkLine(2)}));
+    ASSERT_TRUE(Append("", {OkLine(3)}));
     EXPECT_EQ(HistoryPathFor(""), AppDataFolder() + "TransferHistory.txt");
     EXPECT_EQ(HistoryPathFor(kUuid), AppDataFolder() + "uuid_1234/TransferHistory.txt");
 
@@ -220,7 +236,7 @@ TEST(TransferHistory, FailedWritesKeepTheFileAndReportDiskFull)
     // A history that is /dev/full: every write fails with "no space".
     ASSERT_TRUE(CreateDeviceFolder(kUuid));
     ASSERT_TRUE(QFile::link("/dev/full", HistoryPathFor(kUuid)));
-    EXPECT_FALSE(AppendHistory(OkLine(1) + "\r\n", kUuid));
+    EXPECT_FALSE(Append(kUuid, {OkLine(1)}));
     window.ProcessPending(1000);
     EXPECT_EQ(nDiskFull, 1);
     UnregisterMainWindow(&window);

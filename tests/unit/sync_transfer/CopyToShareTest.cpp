@@ -3,10 +3,12 @@
 #include <atomic>
 #include <mutex>
 #include <random>
+#include <unistd.h>
 #include <vector>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include "foundation/Settings.h"
 #include "support/FaultyShareFileSystem.h"
@@ -266,6 +268,27 @@ TEST_F(CopyToShareTest, SourceThatBreaksOffMidwayIsNotCountedAsCopied)
     EXPECT_FALSE(QFile::exists(home.Path("internal/PC/f.mp3")));
 }
 
+TEST_F(CopyToShareTest, SourceReadErrorIsTheSameCodeWithAndWithoutTheKernelCopy)
+{
+    const CContent content = Source("r.mp3", RandomBytes(300000, 9), "PC\\r.mp3");
+    pFaults->read = [](const QString&, std::uint64_t) { return static_cast<DWORD>(ERROR_READ_FAULT); };
+    // Read and write by hand: the source cannot be read, 10 at once on each attempt.
+    EXPECT_EQ(Handle(content), 300 + 4 * 5000);
+    EXPECT_EQ(run.eResult, EC_FILE_FAILED);
+    // The kernel's copy fails the same way (it cannot tell which side failed): the same code,
+    // without waiting for the device to vanish.
+    pFaults->copyFrom = [](const QString&) { return static_cast<DWORD>(ERROR_READ_FAULT); };
+    EXPECT_EQ(Handle(content), 300 + 4 * 5000);
+    EXPECT_EQ(run.eResult, EC_FILE_FAILED);
+    EXPECT_FALSE(QFile::exists(home.Path("internal/PC/r.mp3")));
+    // A full disk is still a full disk when the kernel's copy is what noticed it.
+    pFaults->read = nullptr;
+    pFaults->copyFrom = [](const QString&) { return static_cast<DWORD>(ERROR_DISK_FULL); };
+    pFaults->write = [](const QString&, std::uint64_t, std::size_t) { return static_cast<DWORD>(ERROR_DISK_FULL); };
+    EXPECT_EQ(Handle(content), 300);
+    EXPECT_EQ(run.eResult, EC_DEVICE_FULL);
+}
+
 TEST_F(CopyToShareTest, StopDuringTheCopyEndsItWithoutAPartialFile)
 {
     const CContent content = Source("g.mp3", RandomBytes(600000, 5), "PC\\g.mp3");
@@ -313,4 +336,41 @@ TEST_F(CopyToShareTest, LocalFilesAreCopiedInsideTheKernelBlockByBlock)
     copy.HandleContent(content);
     EXPECT_EQ(run.eResult, EC_OK);
     EXPECT_TRUE(QFile::exists(home.Path("internal/PC/empty.mp3")));
+}
+
+TEST_F(CopyToShareTest, TheFileGetsItsNameOnlyWhenWholeAndCutCopiesAreRemovedLater)
+{
+    const QString sPartial = home.Path("internal/PC/.tolva-partial");
+    // What cut copies left: of a process that is gone, of this process, and of one that runs.
+    WriteTestFile(sPartial + "/99999999-3-old.mp3.part", "cut");
+    WriteTestFile(sPartial + QString("/%1-777-mine.mp3.part").arg(::getpid()), "cut");
+    const QString sRunning = sPartial + QString("/%1-5-busy.mp3.part").arg(::getppid());
+    WriteTestFile(sRunning, "being written");
+    WriteTestFile(home.Path("internal/PC/Music/p.mp3"), "older copy");
+
+    const CContent content = Source("p.mp3", RandomBytes(600000, 11), "PC\\Music\\p.mp3");
+    std::atomic<bool> bFinalSeenEarly{false};
+    std::atomic<int> nPartialFiles{0};
+    pFaults->write = [&](const QString& sPath, std::uint64_t, std::size_t) {
+        if (ReadTestFile(home.Path("internal/PC/Music/p.mp3")) != "older copy")
+            bFinalSeenEarly = true;
+        if (sPath.contains("\\.tolva-partial\\"))
+            nPartialFiles = static_cast<int>(QDir(sPartial).entryList(QDir::Files).size());
+        return ERROR_SUCCESS;
+    };
+    Handle(content);
+    EXPECT_EQ(run.eResult, EC_OK);
+    EXPECT_FALSE(bFinalSeenEarly.load()) << "the old copy stays whole until the new one is";
+    EXPECT_EQ(nPartialFiles.load(), 2) << "the running process's file and this copy's";
+    EXPECT_EQ(ReadTestFile(home.Path("internal/PC/Music/p.mp3")), RandomBytes(600000, 11));
+    EXPECT_EQ(QDir(sPartial).entryList(QDir::Files), QStringList{QFileInfo(sRunning).fileName()});
+
+    // A copy whose last step, the rename, fails leaves neither the file nor its partial copy.
+    pFaults->write = nullptr;
+    pFaults->rename = [](const QString&) { return static_cast<DWORD>(ERROR_GEN_FAILURE); };
+    const CContent other = Source("q.mp3", "queue", "PC\\Music\\q.mp3");
+    Handle(other);
+    EXPECT_EQ(run.eResult, EC_TARGET_ERROR);
+    EXPECT_FALSE(QFile::exists(home.Path("internal/PC/Music/q.mp3")));
+    EXPECT_EQ(QDir(sPartial).entryList(QDir::Files).size(), 1);
 }
