@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include "platform/AutoStart.h"
+#include "platform/StandardFolders.h"
 #include "support/QtPrinters.h"
 #include "support/TestHome.h"
 
@@ -112,4 +117,50 @@ TEST(AutoStartEntry, DefaultPlaceIsTheUsersAutostartFolder)
 {
     CTestHome home;
     EXPECT_EQ(CAutoStartEntry::DefaultFilePath(), home.Path(".config/autostart/TolvaMusicTransfer.desktop"));
+}
+
+TEST(AutoStartEntry, IsAValidDesktopEntryWhateverTheProgramPath)
+{
+    const QString sValidator = QStandardPaths::findExecutable("desktop-file-validate");
+    if (sValidator.isEmpty())
+        GTEST_SKIP() << "desktop-file-validate is not installed (scripts/install-deps.sh installs it)";
+    QTemporaryDir dir;
+    const QString sFile = dir.path() + "/TolvaMusicTransfer.desktop";
+    const CAutoStartEntry entry(sFile);
+    for (const QString& sPath : {QString("/usr/bin/tolva-music-transfer"), QString("/opt/My Programs/tolva"),
+                                 QString("/home/ann/$HOME \"q\" `c` back\\slash 100% %f/tolva")}) {
+        SCOPED_TRACE(sPath.toStdString());
+        ASSERT_TRUE(entry.Write(sPath, " -auto"));
+        QProcess validator;
+        validator.start(sValidator, {sFile});
+        ASSERT_TRUE(validator.waitForFinished(30000));
+        const QByteArray output = validator.readAllStandardOutput() + validator.readAllStandardError();
+        EXPECT_EQ(validator.exitCode(), 0) << output.toStdString();
+        EXPECT_TRUE(output.isEmpty()) << "no warnings either: " << output.toStdString();
+    }
+}
+
+// A package update replaces the program file while the program runs; the entry written
+// afterwards must still name the program's path, not the kernel's "<path> (deleted)".
+TEST(AutoStartEntry, ProgramReplacedWhileRunningIsNamedByItsPath)
+{
+    const QString sSleep = QStandardPaths::findExecutable("sleep");
+    ASSERT_FALSE(sSleep.isEmpty());
+    QTemporaryDir dir;
+    const QString sProgram = dir.path() + "/tolva-music-transfer";
+    ASSERT_TRUE(QFile::copy(sSleep, sProgram));
+    QProcess running;
+    running.start(sProgram, {"600"});
+    ASSERT_TRUE(running.waitForStarted());
+    const QString sLink = QString("/proc/%1/exe").arg(running.processId());
+    EXPECT_EQ(ProgramFilePathOf(sLink), sProgram);
+
+    // The update: the old file goes, a new one takes its name.
+    ASSERT_TRUE(QFile::remove(sProgram));
+    EXPECT_EQ(ProgramFilePathOf(sLink), sProgram) << "the new program is where the old one was";
+    ASSERT_TRUE(QFile::copy(sSleep, sProgram));
+    EXPECT_EQ(ProgramFilePathOf(sLink), sProgram);
+
+    running.kill();
+    running.waitForFinished();
 }
