@@ -19,6 +19,8 @@ packages=(
   # desktop tests and screenshots: a private session bus, synthetic input, fonts for Japanese and
   # Chinese texts
   dbus xdotool x11-xserver-utils fonts-noto-cjk
+  # checks of the menu entry, the autostart entry and the software-centre description
+  desktop-file-utils appstream
   # the demonstration without root rights (user namespaces with subordinate ids)
   uidmap
 )

@@ -27,6 +27,15 @@ if setarch "$(uname -m)" -R true 2>/dev/null; then norandom=(setarch "$(uname -m
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   "${norandom[@]}" ctest --test-dir build/tsan --output-on-failure -j "$jobs" -L threads
 
+# The Debian package: built optimised without the tests, installed into this machine, both
+# programs started, removed again with nothing left behind. Only as root, as it changes the
+# machine (CI runs on a throw-away one).
+if [ "$(id -u)" -eq 0 ]; then
+  scripts/package-check.sh
+else
+  echo "test: the package check installs into the machine and needs root; skipped" >&2
+fi
+
 # A short fuzz run of every parser of network input on its seed corpus (10 s per target; a
 # longer run is scripts/fuzz.sh <seconds>).
 scripts/fuzz.sh 10

@@ -61,7 +61,8 @@ bool CAutoStartEntry::Write(const QString& sProgramPath, const QString& sArgumen
                      "Name=Tolva Music Transfer\n"
                      "Comment=Copies your music to your network audio player\n";
     sEntry += "Exec=" + QuoteExecArgument(sProgramPath) + sArguments + "\n";
-    sEntry += "Terminal=false\n"
+    sEntry += "Icon=tolva-music-transfer\n"
+              "Terminal=false\n"
               "X-GNOME-Autostart-enabled=true\n";
     return WriteFileAtomically(m_sFilePath, sEntry.toUtf8());
 }

@@ -67,11 +67,22 @@ QString UserMusicFolder()
 
 QString ProgramFilePath()
 {
+    return ProgramFilePathOf("/proc/self/exe");
+}
+
+QString ProgramFilePathOf(const QString& sExeLink)
+{
     char szPath[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", szPath, sizeof szPath - 1);
+    const ssize_t n = ::readlink(QFile::encodeName(sExeLink).constData(), szPath, sizeof szPath - 1);
     if (n <= 0)
         return QString();
-    return QFile::decodeName(QByteArray(szPath, static_cast<qsizetype>(n)));
+    QString sPath = QFile::decodeName(QByteArray(szPath, static_cast<qsizetype>(n)));
+    // A program file replaced while it runs (a package update) reads as "<path> (deleted)". The
+    // path itself, where the new program now is, is what a later start must run.
+    const QLatin1String sDeleted(" (deleted)");
+    if (sPath.endsWith(sDeleted) && !QFileInfo::exists(sPath))
+        sPath.chop(sDeleted.size());
+    return sPath;
 }
 
 QString MachineName()

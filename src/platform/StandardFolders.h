@@ -17,5 +17,7 @@ QString UserConfigHome();
 QString UserMusicFolder();
 // The full path of the running program, as the autostart entry must name it.
 QString ProgramFilePath();
+// The program path behind a process's exe link (/proc/<pid>/exe); empty when it cannot be read.
+QString ProgramFilePathOf(const QString& sExeLink);
 // The host name of the machine (the short name, as the local network knows the PC).
 QString MachineName();

@@ -1,9 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdio>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
 #include <QFile>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include "platform/AutoStart.h"
+#include "platform/StandardFolders.h"
 #include "support/QtPrinters.h"
 #include "support/TestHome.h"
 
@@ -112,4 +120,69 @@ TEST(AutoStartEntry, DefaultPlaceIsTheUsersAutostartFolder)
 {
     CTestHome home;
     EXPECT_EQ(CAutoStartEntry::DefaultFilePath(), home.Path(".config/autostart/TolvaMusicTransfer.desktop"));
+}
+
+TEST(AutoStartEntry, IsAValidDesktopEntryWhateverTheProgramPath)
+{
+    const QString sValidator = QStandardPaths::findExecutable("desktop-file-validate");
+    if (sValidator.isEmpty())
+        GTEST_SKIP() << "desktop-file-validate is not installed (scripts/install-deps.sh installs it)";
+    QTemporaryDir dir;
+    const QString sFile = dir.path() + "/TolvaMusicTransfer.desktop";
+    const CAutoStartEntry entry(sFile);
+    for (const QString& sPath : {QString("/usr/bin/tolva-music-transfer"), QString("/opt/My Programs/tolva"),
+                                 QString("/home/ann/$HOME \"q\" `c` back\\slash 100% %f/tolva")}) {
+        SCOPED_TRACE(sPath.toStdString());
+        ASSERT_TRUE(entry.Write(sPath, " -auto"));
+        // popen, not QProcess: Qt's process launcher confuses ThreadSanitizer in later tests.
+        const QByteArray command = "'" + QFile::encodeName(sValidator) + "' '" + QFile::encodeName(sFile) + "' 2>&1";
+        FILE* pPipe = ::popen(command.constData(), "r");
+        ASSERT_NE(pPipe, nullptr);
+        QByteArray output;
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pPipe)) > 0;)
+            output.append(buffer, static_cast<qsizetype>(n));
+        const int nStatus = ::pclose(pPipe);
+        EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0) << output.toStdString();
+        EXPECT_TRUE(output.isEmpty()) << "no warnings either: " << output.toStdString();
+    }
+}
+
+// A package update replaces the program file while the program runs; the entry written
+// afterwards must still name the program's path, not the kernel's "<path> (deleted)".
+TEST(AutoStartEntry, ProgramReplacedWhileRunningIsNamedByItsPath)
+{
+    const QString sSleep = QStandardPaths::findExecutable("sleep");
+    ASSERT_FALSE(sSleep.isEmpty());
+    QTemporaryDir dir;
+    const QString sProgram = dir.path() + "/tolva-music-transfer";
+    ASSERT_TRUE(QFile::copy(sSleep, sProgram));
+    const QByteArray program = QFile::encodeName(sProgram);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execl(program.constData(), program.constData(), "600", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // The child ends with the test, whichever way the test ends.
+    struct SReaper
+    {
+        pid_t pid;
+        ~SReaper()
+        {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    } reaper{pid};
+    // The exe link names the program once the child has replaced itself with it.
+    const QString sLink = QString("/proc/%1/exe").arg(pid);
+    while (ProgramFilePathOf(sLink) != sProgram && ::waitpid(pid, nullptr, WNOHANG) == 0)
+        std::this_thread::yield();
+    ASSERT_EQ(ProgramFilePathOf(sLink), sProgram);
+
+    // The update: the old file goes, a new one takes its name.
+    ASSERT_TRUE(QFile::remove(sProgram));
+    EXPECT_EQ(ProgramFilePathOf(sLink), sProgram) << "the new program is where the old one was";
+    ASSERT_TRUE(QFile::copy(sSleep, sProgram));
+    EXPECT_EQ(ProgramFilePathOf(sLink), sProgram);
 }
