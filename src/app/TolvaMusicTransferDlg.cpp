@@ -35,6 +35,8 @@
 #include "foundation/Paths.h"
 #include "foundation/Settings.h"
 #include "foundation/StringTable.h"
+#include "sync/DeviceLists.h"
+#include "sync/WatchedFolderRules.h"
 #include "pages/PropertyTreePageConnection.h"
 #include "pages/PropertyTreePageContentsSettings.h"
 #include "pages/PropertyTreePageSyncSettings.h"
@@ -114,7 +116,8 @@ CTolvaMusicTransferDlg::CTolvaMusicTransferDlg(const SMainWindowServices& servic
     for (const auto& [nId, pPage] : m_mapPages)
         pPage->SetMainWindow(this);
     m_pPageConnection->SetServices({&m_commonManager, &m_presenter, [this] { return static_cast<int>(m_eDM); },
-                                    [this] { return m_pUi->btnNext; }, [this] { SaveAllSettings(); }});
+                                    [this] { return m_pUi->btnNext; }, [this] { SaveAllSettings(); },
+                                    [this](const QString& sUuid) { LoadContentsLists(sUuid); }});
     IFolderPicker* pFolderPicker = services.pFolderPicker;
     if (!pFolderPicker) {
         m_pOwnFolderPicker = std::make_unique<CFolderPicker>();
@@ -266,15 +269,21 @@ void CTolvaMusicTransferDlg::StartWizard()
     SetLabelStates(SEL_FOCUS_NORMAL, SEL_FOCUS_UNAVAILABLE, SEL_FOCUS_UNAVAILABLE);
 }
 
-bool CTolvaMusicTransferDlg::WipeAppDataFolder()
+bool CTolvaMusicTransferDlg::IsOwnAppDataFolder(const QString& sFolder)
 {
     // Nothing outside the program's own folder may ever go: the folder must be absolute, below
-    // the user's data folder, and end in the program's own folder names.
-    const QString sFolder = AppDataFolder();
+    // some folder of the user, and end in the program's own folder names.
     const QString sClean = QDir::cleanPath(sFolder);
     const QString sOwnSuffix = QStringLiteral("/Brenvik Corporation/TolvaMusicTransfer");
-    if (!QDir::isAbsolutePath(sFolder) || !sClean.endsWith(sOwnSuffix) || sClean == sOwnSuffix ||
-        sClean.contains(QLatin1String("/../"))) {
+    return QDir::isAbsolutePath(sFolder) && sClean.endsWith(sOwnSuffix) && sClean != sOwnSuffix &&
+           !sFolder.contains(QLatin1String("/../")) && !sFolder.endsWith(QLatin1String("/.."));
+}
+
+bool CTolvaMusicTransferDlg::WipeAppDataFolder()
+{
+    const QString sFolder = AppDataFolder();
+    const QString sClean = QDir::cleanPath(sFolder);
+    if (!IsOwnAppDataFolder(sFolder)) {
         WriteLog("WipeAppDataFolder: refused, the application data folder is not the program's own: " + sFolder);
         return false;
     }
@@ -1345,6 +1354,7 @@ void CTolvaMusicTransferDlg::DeviceOffLine(const QString& sUuid)
     }
     WriteLog("Enter !bTransfering");
     m_bManualTransferGreyed = true;
+    RefreshTray();
     m_pPageSync->ClearStatusText();
     SendMessage(CWindowMessage(WM_REFRESH_CONTENTS_PAGE));
     DeviceLostSteps();
@@ -1565,6 +1575,17 @@ void CTolvaMusicTransferDlg::RunAboutBox()
 {
     CAboutDlg about(this);
     about.exec();
+}
+
+void CTolvaMusicTransferDlg::LoadContentsLists(const QString& sUuid)
+{
+    // A player without a folder list of its own starts with the user's music folder, ticked.
+    QStringList folders;
+    if (QFileInfo::exists(DeviceFolder(sUuid) + kSyncFolderListName))
+        folders = ReadListFile(sUuid, kSyncFolderListName);
+    else if (const QString sMusic = MyMusicFolder(); !sMusic.isEmpty())
+        folders << WatchedFolderEntryPath(sMusic) + "|1";
+    m_pPageContents->LoadContentsPage(sUuid, folders, ReadListFile(sUuid, kCapabilityListName));
 }
 
 int CTolvaMusicTransferDlg::RunOfflineDialog(bool bSearchAtOnce)

@@ -113,9 +113,13 @@ public:
     // Idle detection for the automatic transfer: the idle period is armed (again) / stopped.
     void StartIdleDetection(int nMinutes) override;
     void StopIdleDetection() override;
+    // The wizard's wipe runs only on a folder that is absolutely the program's own data folder.
+    static bool IsOwnAppDataFolder(const QString& sFolder);
     // Runs the device-offline dialog (bSearchAtOnce: the player went away, search for a minute
     // at once); returns its result (1 Select Device, 2 closed itself, 7 closed by the program).
     int RunOfflineDialog(bool bSearchAtOnce);
+    // Shows the player's watched folders and file types on the Contents Settings page.
+    void LoadContentsLists(const QString& sUuid);
 
     // --- State, for the pages, the tray and tests ---
     EDisplayMode Mode() const { return m_eDM; }

@@ -303,6 +303,10 @@ void CPropertyTreePageConnection::CommitSelection(int nIndex, bool bByUser)
         Send(WM_ENABLE_NEXT, 0, 1);
 
     MergeTypes(card.sDeviceId, card.supportedTypes);
+    // The Contents Settings page now shows the chosen player's lists (edits the user chose not to
+    // save above are dropped).
+    if (m_services.loadContentsLists)
+        m_services.loadContentsLists(card.sDeviceId);
     Send(WM_SETTINGS_CHANGED);
 }
 

@@ -29,6 +29,8 @@ struct SConnectionPageServices
     std::function<int()> mode;                // the display mode (m_eDM)
     std::function<QPushButton*()> nextButton; // Next (1021)
     std::function<void()> saveAllSettings;
+    // Hands the chosen player's watched folders and file types to the Contents Settings page.
+    std::function<void(const QString& sUuid)> loadContentsLists;
 };
 
 // The Connection page (109): the players the search knows as cards in the device view, the

@@ -97,11 +97,14 @@ TEST_F(CConnectionSearchTest, CardsFollowTheSearchAndAPlayerThatLeavesIsReported
     ASSERT_TRUE(study.Do("address 127.0.0.5"));
     EXPECT_TRUE(RunUntil([&] { return Card(kitchen)->sName == "Kitchen" && Card(study)->sSecondLine == "127.0.0.5"; }));
 
-    // The kitchen player goes away: the window hears of it; its card stays until the program ends.
+    // The kitchen player goes away: the window hears of it and its card goes; the chosen one stays.
     ASSERT_TRUE(kitchen.Do("offline"));
     const QByteArray sReport = "DeviceOffLine\tsUuid = " + QByteArray::fromStdString(kitchen.Udn());
     EXPECT_TRUE(RunUntil([&] { return m_home.ReadLog().contains(sReport); }));
-    EXPECT_EQ(m_pWnd->ConnectionPage().View()->CardCount(), 2);
+    EXPECT_EQ(m_pWnd->ConnectionPage().View()->CardCount(), 1);
+    EXPECT_EQ(Card(kitchen), nullptr);
+    EXPECT_TRUE(Card(study)->bSelected);
+    EXPECT_EQ(m_pWnd->Mode(), DM_CONSOLE);
     m_pWnd.reset();
 }
 

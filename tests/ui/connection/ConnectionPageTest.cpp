@@ -101,17 +101,22 @@ TEST_F(CConnectionPageTest, ChoosingAnotherPlayerWithUnsavedListsAsksWhetherToSa
     ASSERT_TRUE(m_presenter.Shown().empty());
     wnd.ContentsPage().SetFolderList({"/music/|1"});
     ASSERT_TRUE(wnd.ContentsPage().IsFolderListModified());
-    // No: the edit stays unsaved, the choice is made all the same.
+    // No: the edit is dropped, the choice is made all the same, and the page shows the new
+    // player's lists.
     m_presenter.SetNextAnswer(IDNO);
     ClickCard(1);
     EXPECT_EQ(m_presenter.ShownIds(), std::vector<unsigned>{201});
     EXPECT_EQ(m_presenter.Shown()[0].eButtons, MSG_BUTTONS_YESNO);
-    EXPECT_TRUE(wnd.ContentsPage().IsFolderListModified());
+    EXPECT_FALSE(wnd.ContentsPage().IsFolderListModified());
+    EXPECT_FALSE(wnd.ContentsPage().FolderList().contains("/music/|1"));
+    EXPECT_FALSE(ReadListFile("uuid:a", kSyncFolderListName).contains("/music/|1"));
     EXPECT_EQ(GetCurrentDevId(), "uuid:b");
-    // Yes saves every page's edits.
+    // Yes saves the edits for the player they were made for, then shows the other one's lists.
+    wnd.ContentsPage().SetFolderList({"/music/|1"});
     m_presenter.SetNextAnswer(IDYES);
     ClickCard(0);
     EXPECT_FALSE(wnd.ContentsPage().IsFolderListModified());
+    EXPECT_EQ(ReadListFile("uuid:b", kSyncFolderListName), QStringList{"/music/|1"});
     EXPECT_EQ(GetCurrentDevId(), "uuid:a");
 }
 

@@ -94,20 +94,22 @@ TEST_F(CMainWindowModeTest, FirstRunThatIsNotANumberOrADamagedSettingsFileStarts
 
 TEST_F(CMainWindowModeTest, WizardRefusesToWipeAFolderThatIsNotAnAbsoluteFolderOfItsOwn)
 {
-    // Without a usable home the data folder is only the relative suffix: it would name a folder
-    // below whatever the working directory is.
-    const QString sWork = m_home.Path("work");
-    WriteTestFile(sWork + "/Brenvik Corporation/TolvaMusicTransfer/keep.txt", "mine");
-    const QString sOldDir = QDir::currentPath();
-    ASSERT_TRUE(QDir::setCurrent(sWork));
-    qunsetenv("XDG_DATA_HOME");
-    qputenv("HOME", "relative-home");
-    ASSERT_FALSE(QDir::isAbsolutePath(AppDataFolder()));
+    // A relative folder would name one below whatever the working directory is; the bare suffix,
+    // a folder of another name or one that climbs out with ".." is not the program's own either.
+    EXPECT_FALSE(CTolvaMusicTransferDlg::IsOwnAppDataFolder("Brenvik Corporation/TolvaMusicTransfer/"));
+    EXPECT_FALSE(CTolvaMusicTransferDlg::IsOwnAppDataFolder("/Brenvik Corporation/TolvaMusicTransfer/"));
+    EXPECT_FALSE(CTolvaMusicTransferDlg::IsOwnAppDataFolder("/home/ann/.local/share/Other/"));
+    EXPECT_FALSE(CTolvaMusicTransferDlg::IsOwnAppDataFolder(
+        "/home/ann/.local/share/Brenvik Corporation/TolvaMusicTransfer/../../../Music/Brenvik Corporation/TolvaMusicTransfer/.."));
+    EXPECT_TRUE(CTolvaMusicTransferDlg::IsOwnAppDataFolder("/home/ann/.local/share/Brenvik Corporation/TolvaMusicTransfer/"));
 
+    // The folder in use is the test home's own: the wizard's start empties it and nothing beside it.
+    WriteTestFile(AppDataFolder() + "old/TransferHistory.txt", "x");
+    WriteTestFile(m_home.Path("keep.txt"), "mine");
     StartWindow();
     EXPECT_EQ(m_pWnd->Mode(), DM_WIZARD_CONNECTION);
-    EXPECT_EQ(ReadTestFile(sWork + "/Brenvik Corporation/TolvaMusicTransfer/keep.txt"), "mine");
-    QDir::setCurrent(sOldDir);
+    EXPECT_FALSE(QFileInfo::exists(AppDataFolder() + "old/TransferHistory.txt"));
+    EXPECT_EQ(ReadTestFile(m_home.Path("keep.txt")), "mine");
 }
 
 TEST_F(CMainWindowModeTest, StartAtLogonStaysHiddenAndKeepsTheSelectionForAMinute)

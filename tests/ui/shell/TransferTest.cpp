@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 #include "ShellFixture.h"
@@ -448,9 +449,21 @@ TEST_F(CTransferTest, TheIconAnimatesOnlyWhileAConsoleTransferRunsAndTheMenuFoll
     EXPECT_FALSE(m_timers.IsTimerRunning(&wnd, TIMER_ID_TRAY_ANIMATION));
     EXPECT_EQ(pFirst->text(), LoadStringText(130));
 
-    // The player goes while nothing runs: Manual Transfer is greyed.
+    // The player goes while nothing runs: the window (on show) runs the offline dialog, searching
+    // at once; Manual Transfer is greyed meanwhile and after.
+    QString sDialogTitle;
+    bool bGreyedWhileOpen = true;
+    QTimer::singleShot(0, &wnd, [&] {
+        if (QWidget* pModal = QApplication::activeModalWidget())
+            sDialogTitle = pModal->objectName();
+        bGreyedWhileOpen = !pFirst->isEnabled();
+        wnd.CloseOpenMessageBox();
+    });
     wnd.SendMessage(CWindowMessage::WithPayload(WM_DEVICE_REMOVED, QString(kUuid)));
+    EXPECT_EQ(sDialogTitle, "rescanDialog");
+    EXPECT_TRUE(bGreyedWhileOpen);
     EXPECT_FALSE(pFirst->isEnabled());
+    EXPECT_TRUE(wnd.SelectedDeviceUuid().isEmpty()) << "the dialog did not find the player again";
     m_presenter.DiscardAnswers();
 }
 
