@@ -219,7 +219,9 @@ TEST(DeviceTable, RecordTextsChangeOnTheSearchThreadWhileOthersReadThem)
     EXPECT_FALSE(pManager->StartSearch(std::make_unique<CBusySearch>(state))) << "one search thread only";
 
     int nReads = 0;
-    while (nReads < 500) {
+    // Read until the search thread has also changed the record a few times: on a loaded machine
+    // the reader may otherwise finish before that thread ran at all.
+    while (nReads < 500 || pBusy->nRounds.load() < 10) {
         if (!pManager->SelectDevice("uuid:busy"))
             continue;
         const std::optional<SDeviceSnapshot> device = pManager->CurrentDevice();
