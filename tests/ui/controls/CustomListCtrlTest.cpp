@@ -48,16 +48,8 @@ protected:
         m_list.grab();
         return Box(nRow)->HitRect().center();
     }
-    void Click(const QPoint& pt, Qt::MouseButton button = Qt::LeftButton)
-    {
-        QTest::mouseClick(m_list.viewport(), button, Qt::NoModifier, pt);
-    }
-    QByteArray CommittedBytes()
-    {
-        EXPECT_TRUE(m_list.Commit());
-        EXPECT_FALSE(m_list.IsModified());
-        return ReadTestFile(ListFilePath(kDevice, kSyncFolderListName));
-    }
+    void Click(const QPoint& pt, Qt::MouseButton button = Qt::LeftButton) { ClickList(m_list, pt, button); }
+    QByteArray CommittedBytes() { return CommitAndReadList(m_list, kDevice, kSyncFolderListName); }
 
     CTestHome m_home;
     CTestMessagePresenter m_presenter;

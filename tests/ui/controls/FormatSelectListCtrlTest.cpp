@@ -37,16 +37,8 @@ protected:
             states.push_back(args.at(0).toInt());
         return states;
     }
-    void Click(const QPoint& pt, Qt::MouseButton button = Qt::LeftButton)
-    {
-        QTest::mouseClick(m_list.viewport(), button, Qt::NoModifier, pt);
-    }
-    QByteArray CommittedBytes()
-    {
-        EXPECT_TRUE(m_list.Commit());
-        EXPECT_FALSE(m_list.IsModified());
-        return ReadTestFile(ListFilePath(kDevice, kCapabilityListName));
-    }
+    void Click(const QPoint& pt, Qt::MouseButton button = Qt::LeftButton) { ClickList(m_list, pt, button); }
+    QByteArray CommittedBytes() { return CommitAndReadList(m_list, kDevice, kCapabilityListName); }
 
     CTestHome m_home;
     CTestMessagePresenter m_presenter;

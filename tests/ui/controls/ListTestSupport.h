@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QAbstractItemView>
 #include <QByteArray>
 #include <QStringList>
+#include <QTest>
+
+#include <gtest/gtest.h>
 
 #include "foundation/Paths.h"
 #include "support/TestHome.h"
@@ -18,4 +22,18 @@ inline QByteArray ListFileBytes(const QStringList& entries)
 inline QString ListFilePath(const QString& sUuid, const char* pszName)
 {
     return DeviceFolder(sUuid) + QString::fromLatin1(pszName);
+}
+
+// A mouse click on the list's viewport, where the rows are drawn.
+inline void ClickList(QAbstractItemView& list, const QPoint& pt, Qt::MouseButton button = Qt::LeftButton)
+{
+    QTest::mouseClick(list.viewport(), button, Qt::NoModifier, pt);
+}
+
+// Commits the list (which must leave it unmodified) and returns the bytes of its file.
+template <class List> QByteArray CommitAndReadList(List& list, const QString& sUuid, const char* pszName)
+{
+    EXPECT_TRUE(list.Commit());
+    EXPECT_FALSE(list.IsModified());
+    return ReadTestFile(ListFilePath(sUuid, pszName));
 }
