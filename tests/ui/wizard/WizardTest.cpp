@@ -113,6 +113,7 @@ TEST_F(CWizardTest, EachStepShowsItsPageLabelsAndButtonsForwardAndBack)
     const std::vector<int> kStep1 = {0, 0, 1, -1, -1, -1};
     EXPECT_EQ(Shown(), kStep1);
     EXPECT_EQ(Labels(), (std::vector<int>{N, U, U}));
+    EXPECT_EQ(wnd.focusWidget(), Button(IDC_END));
     EXPECT_FALSE(MenuBarShown());
 
     ChoosePlayer();
