@@ -12,6 +12,7 @@
 #include "controls/ConnectionView.h"
 #include "controls/SelFocus.h"
 #include "foundation/Paths.h"
+#include "platform/AutoStart.h"
 #include "support/FakeDevicePower.h"
 #include "sync/DeviceLists.h"
 #include "ui/shell/ShellFixture.h"
@@ -243,7 +244,7 @@ TEST_F(CWizardTest, FinishingOnTheLastStepCommitsAndStartsTheFirstTransferWithou
     EXPECT_EQ(Stored(kSettingAutoTransferTime), 7u);
     EXPECT_EQ(Stored(kSettingSyncFileSavePosition), DWORD(SAVE_POSITION_INTERNAL));
     EXPECT_TRUE(AutoStartExists());
-    EXPECT_TRUE(AutoStartCommandLine().endsWith(" -auto"));
+    EXPECT_TRUE(CAutoStartEntry().ExecLine().endsWith(" -auto")) << CAutoStartEntry().ExecLine().toStdString();
     EXPECT_TRUE(MenuBarShown());
     EXPECT_EQ(wnd.SelectedDeviceUuid(), kUuid);
     ASSERT_TRUE(m_pPower->WaitForRequests(1)) << "the first transfer asks the player's power";
