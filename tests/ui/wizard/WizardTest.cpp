@@ -247,6 +247,7 @@ TEST_F(CWizardTest, FinishingOnTheLastStepCommitsAndStartsTheFirstTransferWithou
     EXPECT_TRUE(CAutoStartEntry().ExecLine().endsWith(" -auto")) << CAutoStartEntry().ExecLine().toStdString();
     EXPECT_TRUE(MenuBarShown());
     EXPECT_EQ(wnd.SelectedDeviceUuid(), kUuid);
+    EXPECT_EQ(wnd.ConnectionPage().View()->SelectedCard(), 0);
     ASSERT_TRUE(m_pPower->WaitForRequests(1)) << "the first transfer asks the player's power";
     wnd.CommonManager().ContentsManager().JoinScan();
     EXPECT_TRUE(wnd.IsTransferring());
