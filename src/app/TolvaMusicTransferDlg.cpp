@@ -634,12 +634,10 @@ void CTolvaMusicTransferDlg::ChangeMode(int nNewMode, int nSecond)
             SetLabelStates(SEL_FOCUS_NORMAL, SEL_FOCUS_UNAVAILABLE, SEL_FOCUS_UNAVAILABLE);
         break;
     case DM_WIZARD_TRANSFER:
-        if (nSecond == 6)
-            SetLabelStates(SEL_FOCUS_UNAVAILABLE, SEL_FOCUS_NORMAL, SEL_FOCUS_UNAVAILABLE);
-        break;
     case DM_WIZARD_TRANSFERRING:
-        if (nSecond == 5)
-            SetLabelStates(SEL_FOCUS_UNAVAILABLE, SEL_FOCUS_NORMAL, SEL_FOCUS_UNAVAILABLE);
+        // A transfer on the wizard's last step begins or ends: that step stays the current one.
+        if (nSecond == DM_WIZARD_TRANSFER || nSecond == DM_WIZARD_TRANSFERRING)
+            SetLabelStates(SEL_FOCUS_UNAVAILABLE, SEL_FOCUS_UNAVAILABLE, SEL_FOCUS_NORMAL);
         break;
     default: break;
     }
@@ -1002,8 +1000,8 @@ void CTolvaMusicTransferDlg::OnNext()
         SetLabelStates(SEL_FOCUS_UNAVAILABLE, SEL_FOCUS_UNAVAILABLE, SEL_FOCUS_NORMAL);
         m_pUi->btnNext->setEnabled(false);
         m_pPageSync->ShowTransferredFilesList(false);
-        m_pPageContents->CommitFolderList();
         m_pPageContents->CommitExtensionList();
+        m_pPageContents->CommitFolderList();
         ShowPage(CPropertyTreePageSyncSettings::kTemplateId);
         m_pUi->btnEnd->setFocus();
     }
@@ -1032,8 +1030,8 @@ void CTolvaMusicTransferDlg::OnWizardEnd()
         if (m_presenter.Show(this, Box(174, MSG_BUTTONS_YESNO, MSG_ICON_NONE, IDNO)) != IDYES)
             return;
         StoreCurrentSelection();
-        m_pPageContents->CommitFolderList();
         m_pPageContents->CommitExtensionList();
+        m_pPageContents->CommitFolderList();
     }
     const int nResult = RunWizardEndDialog();
     if (nResult == IDNO)
@@ -1069,6 +1067,12 @@ void CTolvaMusicTransferDlg::OnWizardEnd()
     m_pPageSync->ShowTransferredFilesList(true);
     m_pPageConnection->Refresh();
     m_pPageContents->Refresh();
+    // What the wizard shows is what the console starts from: every page setting counts as saved,
+    // without writing anything more. A list that could not be written (no player chosen, a
+    // failed write) must neither light Apply nor hold up the first transfer with the question
+    // whether to save the settings.
+    m_pPageContents->MarkListsSaved();
+    m_pPageSync->CommitValues();
     m_pUi->btnOK->setFocus();
     SendMessage(CWindowMessage(WM_SETTINGS_CHANGED));
     if (nResult == IDOK)

@@ -214,6 +214,12 @@ void CPropertyTreePageContentsSettings::RevertExtensionList()
     m_pUi->extensionList->Revert();
 }
 
+void CPropertyTreePageContentsSettings::MarkListsSaved()
+{
+    m_pUi->extensionList->MarkSaved();
+    m_pUi->folderList->MarkSaved();
+}
+
 QStringList CPropertyTreePageContentsSettings::FolderList() const
 {
     return m_pUi->folderList->Entries();

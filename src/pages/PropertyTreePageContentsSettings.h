@@ -56,6 +56,8 @@ public:
     bool IsExtensionListModified() const;
     void CommitExtensionList();
     void RevertExtensionList();
+    // Both lists on screen count as saved, without writing them.
+    void MarkListsSaved();
 
     QStringList FolderList() const;
     QStringList ExtensionList() const;

@@ -203,7 +203,8 @@ public:
 };
 
 // The Connection page as players arrive: none, one, three, seven (with a long name and one with
-// "&"), a selected card, a manual add in progress; then the five small dialogs.
+// "&"), a selected card, a manual add in progress; then the small dialogs (the wizard-end dialog
+// with the wizard).
 void ShootConnection(CShooter& shooter, const SMainWindowServices& services)
 {
     WriteSettingDword(kSettingFirstRun, 0);
@@ -255,11 +256,6 @@ void ShootConnection(CShooter& shooter, const SMainWindowServices& services)
     wait.show();
     shooter.Shoot(&wait, "dialog-wait");
     wait.Close();
-    CWizardEndDlg wizardEnd(&wnd);
-    wizardEnd.SetStartAllowed(true);
-    wizardEnd.show();
-    shooter.Shoot(&wizardEnd, "dialog-wizard-end");
-    wizardEnd.close();
     CAboutDlg about(&wnd);
     about.show();
     shooter.Shoot(&about, "dialog-about");
@@ -270,6 +266,9 @@ void ShootConnection(CShooter& shooter, const SMainWindowServices& services)
     detail.close();
 }
 
+// The wizard as a first start shows it: no player yet, a player chosen, its lists, the transfer
+// options, then the end dialog as End opens it (and, without a player, the end dialog that offers
+// no transfer).
 void ShootWizard(CShooter& shooter, const SMainWindowServices& services)
 {
     CTolvaMusicTransferDlg wnd(services);
@@ -277,11 +276,35 @@ void ShootWizard(CShooter& shooter, const SMainWindowServices& services)
     wnd.Start();
     wnd.show();
     shooter.Shoot(&wnd, "wizard-connection");
-    wnd.SendMessage(CWindowMessage(WM_ENABLE_NEXT, 0, 1));
+    SDeviceSnapshot fields;
+    fields.sUuid = "uuid:screenshot-wizard";
+    fields.sIp = "192.0.2.10";
+    fields.sFriendlyName = "Living Room";
+    fields.supportedTypes = {"mp3", "flac", "wav"};
+    wnd.CommonManager().DeviceManager().AddDevice(std::make_unique<CDeviceInfo>(fields));
+    QApplication::processEvents();
+    wnd.ConnectionPage().OnCardClicked(0);
+    shooter.Shoot(&wnd, "wizard-connection-chosen");
     wnd.OnCommand(IDC_NEXT);
+    wnd.ContentsPage().LoadContentsPage(fields.sUuid, {"/home/ann/Music/|1", "/media/ann/USB/Albums/|0"},
+                                        {"mp3|1", "flac|1", "wav|0"});
     shooter.Shoot(&wnd, "wizard-contents");
     wnd.OnCommand(IDC_NEXT);
     shooter.Shoot(&wnd, "wizard-transfer");
+    QTimer::singleShot(0, &wnd, [&] {
+        auto* pDialog = qobject_cast<CWizardEndDlg*>(QApplication::activeModalWidget());
+        if (!pDialog)
+            return;
+        shooter.Shoot(pDialog, "wizard-end");
+        pDialog->done(CWizardEndDlg::kResultQuit);
+    });
+    wnd.OnCommand(IDC_END);
+    shooter.Shoot(&wnd, "wizard-finished");
+    CWizardEndDlg noPlayer(&wnd);
+    noPlayer.SetStartAllowed(false);
+    noPlayer.show();
+    shooter.Shoot(&noPlayer, "wizard-end-no-player");
+    noPlayer.close();
 }
 
 } // namespace
@@ -319,6 +342,7 @@ int main(int argc, char** argv)
             UseHome(home.path());
         }
         shooter.ShootBox(presenter, 162, MSG_BUTTONS_OK, MSG_ICON_NONE, "box-setup-wizard");
+        shooter.ShootBox(presenter, 174, MSG_BUTTONS_YESNO, MSG_ICON_NONE, "box-question-174");
         shooter.ShootBox(presenter, 175, MSG_BUTTONS_YESNO, MSG_ICON_WARNING, "box-revert-question");
         // The outcome of a transfer, and the questions around one.
         const std::pair<unsigned, EMessageIcon> outcomes[] = {

@@ -172,8 +172,8 @@ TEST_F(CMainWindowModeTest, ModeChangeSetsLabelsAndMenuItemsByTheTable)
         {DM_CONSOLE, 1, {S, N, N}, {true, true, true}},
         {DM_CONSOLE_TRANSFER, 0, {U, U, S}, {false, false, true}},
         {DM_WIZARD_CONNECTION, 4, {N, U, U}, {false, false, true}},
-        {DM_WIZARD_TRANSFER, 6, {U, N, U}, {false, false, true}},
-        {DM_WIZARD_TRANSFERRING, 5, {U, N, U}, {false, false, true}},
+        {DM_WIZARD_TRANSFER, 6, {U, U, N}, {false, false, true}},
+        {DM_WIZARD_TRANSFERRING, 5, {U, U, N}, {false, false, true}},
     };
     for (const SModeCase& c : cases) {
         wnd.SendMessage(CWindowMessage(WM_CHANGE_MODE, c.nMode, c.nSecond));
@@ -187,7 +187,7 @@ TEST_F(CMainWindowModeTest, ModeChangeSetsLabelsAndMenuItemsByTheTable)
     // Any other combination changes the mode alone.
     wnd.SendMessage(CWindowMessage(WM_CHANGE_MODE, DM_CONSOLE_TRANSFER, 3));
     EXPECT_EQ(wnd.Mode(), DM_CONSOLE_TRANSFER);
-    EXPECT_EQ(Labels(), (std::vector<int>{U, N, U}));
+    EXPECT_EQ(Labels(), (std::vector<int>{U, U, N}));
 }
 
 TEST_F(CMainWindowModeTest, PagesAreReachedByLabelAndMenuOnlyWhereTheModeAllows)
