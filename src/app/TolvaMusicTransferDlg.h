@@ -148,6 +148,7 @@ public:
     bool IsTrayTransferring() const { return m_bTrayTransferring; }
     bool IsManualTransferGreyed() const { return m_bManualTransferGreyed; }
     CTray* Tray() const { return m_pTray.get(); }
+    int WaitingSenders() const { return m_port.WaitingSenders(); }
     QString DeviceModel() const { return m_strModel; }
     QString DeviceIpAddress() const { return m_strIpAddress; }
     // The page label of a page (109, 110, 111) or of a label control id (1043, 1044, 1046).

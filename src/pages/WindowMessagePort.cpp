@@ -13,6 +13,7 @@ struct CWindowMessagePort::SState
     std::mutex mutex;
     std::condition_variable cv;
     bool bClosed = false;
+    int nWaitingSenders = 0;
     Handler handler;
 };
 
@@ -101,6 +102,14 @@ std::intptr_t CWindowMessagePort::SendMessage(CWindowMessage msg)
         return 0;
     // The sender must not go on before the window has handled the message (a run's outcome
     // resets the window's transfer state before anything else may start).
+    ++pState->nWaitingSenders;
     pState->cv.wait(lock, [&] { return pEntry->bDone || pState->bClosed; });
+    --pState->nWaitingSenders;
     return pEntry->bDone ? pEntry->nResult : 0;
+}
+
+int CWindowMessagePort::WaitingSenders() const
+{
+    std::lock_guard lock(m_pState->mutex);
+    return m_pState->nWaitingSenders;
 }

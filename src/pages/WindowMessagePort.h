@@ -26,6 +26,8 @@ public:
     // Runs fn later on the window's thread, like a posted message; false once closed.
     bool PostCall(std::function<void()> fn);
     void Close();
+    // Senders on other threads blocked until their message is handled.
+    int WaitingSenders() const;
 
 private:
     struct SState;

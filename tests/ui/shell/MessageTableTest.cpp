@@ -38,16 +38,13 @@ TEST_F(CMessageTableTest, ASendFromAWorkerWaitsForTheHandlersResultAndAPostRetur
 
 TEST_F(CMessageTableTest, AWorkerBlockedInASendIsReleasedWhenTheWindowGoes)
 {
-    StartConsole();
-    std::atomic<bool> bSending{false};
+    CTolvaMusicTransferDlg* pWnd = &StartConsole();
     std::intptr_t nResult = -1;
-    std::thread worker([&] {
-        bSending = true;
-        nResult = m_pWnd->SendMessage(CWindowMessage(WM_QUERY_CONTENTS_UNMODIFIED));
-    });
-    while (!bSending)
+    std::thread worker([&] { nResult = pWnd->SendMessage(CWindowMessage(WM_QUERY_CONTENTS_UNMODIFIED)); });
+    // Only once the worker waits for its answer is the window destroyed, without handling it.
+    while (pWnd->WaitingSenders() == 0)
         std::this_thread::yield();
-    m_pWnd.reset(); // without handling the queued send
+    m_pWnd.reset();
     worker.join();
     EXPECT_EQ(nResult, 0);
 }
