@@ -261,6 +261,15 @@ class Ui:
                        lambda: next((a for a in self.walk(box) if re.fullmatch(rf"&?{button}", self.name(a))), None), 20)
         self.click(acc)
 
+    def message_boxes(self):
+        """The program's message boxes on the screen by text id (named "<caption> (<id>)")."""
+        boxes = {}
+        for acc in self.walk():
+            match = re.fullmatch(r"Tolva Music Transfer \((\d+)\)", self.name(acc))
+            if match:
+                boxes[int(match.group(1))] = acc
+        return boxes
+
     def window_showing(self):
         """Whether the settings window is on the screen (its page labels show)."""
         return self.find(r"\(1055\)$") is not None
@@ -670,7 +679,9 @@ def tour(program, player_binary, shots_folder, keep_seconds=0):
         ui = Ui()
         first_start_wizard(ui, shots)
         wait_transfer_done(player, expected, absent, env["XDG_DATA_HOME"])
-        time.sleep(1)  # the page shows the outcome a moment after the last file
+        for text_id, box in wait_for("the transfer's outcome", ui.message_boxes, 60).items():
+            shots.take(f"transferred-message-{text_id}")
+            ui.answer(box, "OK")
         shots.take("transferred")
         log(f"{len(expected)} files on the player's share, byte for byte; the .m4a file stayed home (unticked)")
         for line in history_lines(env["XDG_DATA_HOME"]):
