@@ -26,6 +26,7 @@ import sys
 import tempfile
 import time
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../../tools/desktop-driver"))
 
 import desktop_driver as d  # noqa: E402
