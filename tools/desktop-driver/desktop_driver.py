@@ -135,9 +135,10 @@ def xdotool(*args):
 
 
 def click_at(x, y):
-    # mousemove warps the pointer (no raw motion: it neither counts as the user's activity nor
-    # cancels anything); the click is an XTest button press and release.
-    xdotool("mousemove", "--sync", x, y, "click", 1)
+    # mousemove warps the pointer, which input watches do not see; the last pixel of the way is
+    # an XTest movement, as a hand on the mouse makes one (the program's idle period starts over
+    # with it). The click is an XTest button press and release.
+    xdotool("mousemove", "--sync", x - 1, y, "mousemove_relative", 1, 0, "click", 1)
 
 
 def move_pointer_as_a_person():
