@@ -84,9 +84,11 @@ def _png(path, width, height, rgb):
         out.write(chunk(b"IEND", b""))
 
 
-def screenshot(path):
-    """The root window as a PNG file; 24-bit true colour in 32-bit pixels, as Xvfb has it."""
-    data = subprocess.run(["xwd", "-root", "-silent"], capture_output=True, check=True).stdout
+def _xwd(window):
+    """One window's picture as (width, height, RGB bytes): 24-bit true colour in 24- or 32-bit
+    pixels, as Xvfb has it."""
+    data = subprocess.run(["xwd", "-silent", *(["-root"] if window is None else ["-id", window])],
+                          capture_output=True, check=True).stdout
     fields = struct.unpack(">25I", data[:100])
     header_size, width, height = fields[0], fields[4], fields[5]
     byte_order, bits_per_pixel, bytes_per_line = fields[7], fields[11], fields[12]
@@ -104,7 +106,50 @@ def screenshot(path):
         out[0::3] = row[red::size]
         out[1::3] = row[green::size]
         out[2::3] = row[blue::size]
-    _png(path, width, height, bytes(rgb))
+    return width, height, rgb
+
+
+def _mapped_windows():
+    """The mapped top-level windows, bottom to top, as (id, x, y). The screen's own picture can
+    leave a window black that the program has painted (a dialog over the settings window, on
+    Xvfb without a compositor), while the window's own picture holds it."""
+    listing = subprocess.run(["xwininfo", "-root", "-children"], capture_output=True, text=True, check=True).stdout
+    ids = re.findall(r"^\s+(0x[0-9a-f]+) ", listing, re.MULTILINE)
+    found = []
+    for window in reversed(ids):  # xwininfo lists the topmost first
+        info = subprocess.run(["xwininfo", "-id", window], capture_output=True, text=True).stdout
+        fields = dict(re.findall(r"^\s+([A-Za-z -]+):\s+(.*)$", info, re.MULTILINE))
+        if fields.get("Map State") == "IsViewable" and int(fields.get("Width", "0")) > 3:
+            found.append((window, int(fields["Absolute upper-left X"]), int(fields["Absolute upper-left Y"])))
+    return found
+
+
+def screenshot(path=None):
+    """The whole screen as (width, height, RGB bytes), written as a PNG file when a path is given."""
+    width, height, rgb = _xwd(None)
+    for window, left, top in _mapped_windows():
+        try:
+            w, h, pixels = _xwd(window)
+        except subprocess.CalledProcessError:
+            continue  # gone meanwhile
+        for y in range(max(0, -top), min(h, height - top)):
+            x0, x1 = max(0, -left), min(w, width - left)
+            if x1 > x0:
+                rgb[((top + y) * width + left + x0) * 3:((top + y) * width + left + x1) * 3] = \
+                    pixels[(y * w + x0) * 3:(y * w + x1) * 3]
+    if path:
+        _png(path, width, height, bytes(rgb))
+    return width, height, rgb
+
+
+def painted(image, area):
+    """Whether a window's area shows something yet: a window mapped a moment ago stays black
+    until the program has painted it."""
+    width, height, rgb = image
+    x, y, w, h = area
+    row = min(max(y + h // 2, 0), height - 1)
+    start, end = min(max(x, 0), width), min(max(x + w, 0), width)
+    return any(rgb[row * width * 3 + start * 3:row * width * 3 + end * 3])
 
 
 class Shots:
@@ -115,11 +160,16 @@ class Shots:
         self.count = 0
         os.makedirs(folder, exist_ok=True)
 
-    def take(self, name):
-        time.sleep(0.4)  # a window mapped a moment ago is painted by now
+    def take(self, name, area=None):
+        """A picture of the screen; with area (x, y, width, height) of a window that has just
+        appeared, once that window is painted (at most 10 s later)."""
+        time.sleep(0.3)
         self.count += 1
         path = os.path.join(self.folder, f"{self.count:02d}-{name}.png")
         try:
+            deadline = time.monotonic() + 10
+            while area is not None and not painted(screenshot(), area) and time.monotonic() < deadline:
+                time.sleep(0.2)
             screenshot(path)
         except (OSError, subprocess.CalledProcessError, DriverError) as error:
             log(f"screenshot {name} failed: {error}")
@@ -587,7 +637,7 @@ def start_tray_host():
 def first_start_wizard(ui, shots, auto_minutes=None, untick=("m4a",)):
     """From the setup announcement to the wizard-end dialog's "start transferring"."""
     box = ui.message_box(162, timeout=120)
-    shots.take("setup-announcement")
+    shots.take("setup-announcement", ui.extents(box))
     ui.answer(box, "OK")
     log("setup announcement 162 answered")
 
@@ -641,7 +691,7 @@ def first_start_wizard(ui, shots, auto_minutes=None, untick=("m4a",)):
     shots.take("wizard-transfer-settings")
     ui.click_when_enabled("Finish Wizard", r"\(1024\)$")
     end = ui.wait("the wizard-end dialog", r"\(1038\)$", timeout=60)
-    shots.take("wizard-end")
+    shots.take("wizard-end", ui.extents(end))
     ui.click_when_enabled("start transferring", r"^Quit Setup Wizard and start transferring")
     log("wizard finished with 'start transferring'")
     return end
@@ -681,7 +731,7 @@ def tour(program, player_binary, shots_folder, keep_seconds=0):
         first_start_wizard(ui, shots)
         wait_transfer_done(player, expected, absent, env["XDG_DATA_HOME"])
         for text_id, box in wait_for("the transfer's outcome", ui.message_boxes, 60).items():
-            shots.take(f"transferred-message-{text_id}")
+            shots.take(f"transferred-message-{text_id}", ui.extents(box))
             ui.answer(box, "OK")
         shots.take("transferred")
         log(f"{len(expected)} files on the player's share, byte for byte; the .m4a file stayed home (unticked)")

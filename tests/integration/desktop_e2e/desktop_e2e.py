@@ -88,7 +88,7 @@ def run(program, player_binary, artefacts):
         # The outcome comes as a message box over the console; OK closes it.
         boxes = d.wait_for("the transfer's outcome in a message box", ui.message_boxes, 30)
         for text_id, box in boxes.items():
-            shots.take(f"first-transfer-done-message-{text_id}")
+            shots.take(f"first-transfer-done-message-{text_id}", ui.extents(box))
             d.log(f"message box {text_id} after the transfer: OK")
             ui.answer(box, "OK")
 
@@ -141,7 +141,7 @@ def run(program, player_binary, artefacts):
         d.log(f"automatic transfer cancelled by the pointer after {len(done)} of {len(new_album)} new files")
         for text_id, box in ui.message_boxes().items():
             d.log(f"message box {text_id} after the cancel: OK")
-            shots.take(f"message-{text_id}")
+            shots.take(f"message-{text_id}", ui.extents(box))
             ui.answer(box, "OK")
 
         # The player goes away: the console has no device.
@@ -162,7 +162,7 @@ def run(program, player_binary, artefacts):
         # Exit from the tray, Yes: the program ends and its start at logon goes with it.
         tray.click(d.TEXT_EXIT)
         box = ui.message_box(160)
-        shots.take("exit-question")
+        shots.take("exit-question", ui.extents(box))
         ui.answer(box, "Yes")
         try:
             code = process.wait(60)
@@ -209,7 +209,7 @@ def main(argv):
         print(f"SKIPPED: the accessibility bindings are missing ({error}); scripts/install-deps.sh installs "
               "python3-pyatspi")
         return 77
-    for tool in ("xdotool", "xwd", "tc"):
+    for tool in ("xdotool", "xwd", "xwininfo", "tc"):
         if shutil.which(tool) is None:
             print(f"SKIPPED: {tool} is missing (scripts/install-deps.sh installs it)")
             return 77
