@@ -86,8 +86,7 @@ def run(program, player_binary, artefacts):
             fail(f"the start at logon was not written at the wizard's end: {autostart}")
 
         # The outcome comes as a message box over the console; OK closes it.
-        boxes = d.wait_for("the transfer's outcome in a message box", ui.message_boxes, 30)
-        for text_id, box in boxes.items():
+        for text_id, box in d.outcome_boxes(ui).items():
             shots.take(f"first-transfer-done-message-{text_id}", ui.extents(box))
             d.log(f"message box {text_id} after the transfer: OK")
             ui.answer(box, "OK")
