@@ -10,12 +10,20 @@
 #
 # Exit code 0 when the first transfer succeeded and the share holds exactly the files of the
 # ticked types; otherwise non-zero, with the reason.
+#
+# With --desktop (after --no-build) the desktop program takes the place of `tolva`, in the same
+# private namespace with a reference player and sample albums: on the user's display when there
+# is one the namespace can reach, until the program ends; otherwise on a private X server, where
+# tools/desktop-driver/desktop_driver.py goes through the first-start wizard and a transfer as a
+# person would and leaves screenshots in build/run-screenshots/.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/release"
 tolva="$build/src/cli/tolva"
 player="$build/tools/reference-player/tolva-reference-player"
+desktop_program="$build/src/app/tolva-music-transfer"
+driver="$root/tools/desktop-driver/desktop_driver.py"
 
 # Everything the program and the player wait for has a limit, so the demonstration always ends.
 PLAYER_READY_SECONDS=30
@@ -60,6 +68,21 @@ fi
 # ---------------------------------------------------------------------------------------------
 # Inside the namespace: the demonstration itself.
 # ---------------------------------------------------------------------------------------------
+if [ "${TOLVA_DEMO_STAGE:-}" = "demo" ] && [ -n "${TOLVA_DEMO_DESKTOP:-}" ]; then
+  only_loopback
+  unset http_proxy https_proxy all_proxy no_proxy HTTP_PROXY HTTPS_PROXY ALL_PROXY NO_PROXY
+  if [ "$TOLVA_DEMO_DESKTOP" = "display" ]; then
+    # The user's display: the program's single-instance lock in a runtime folder of its own, so
+    # that it never reaches a copy of the program the user runs.
+    XDG_RUNTIME_DIR=$(mktemp -d "${TMPDIR:-/tmp}/tolva-run-runtime.XXXXXX")
+    export XDG_RUNTIME_DIR
+    exec /usr/bin/python3 "$driver" show "$desktop_program" "$player"
+  fi
+  # A private X server and session bus; the driver takes the wizard and a transfer.
+  exec "$root/tests/support/run-on-desktop.sh" /usr/bin/python3 "$driver" tour "$desktop_program" "$player" \
+    "$TOLVA_DEMO_SHOTS"
+fi
+
 if [ "${TOLVA_DEMO_STAGE:-}" = "demo" ]; then
   only_loopback
   base="$1"
@@ -257,12 +280,53 @@ fi
 # ---------------------------------------------------------------------------------------------
 # Outside: build, then pick the best private namespace this machine allows and run inside it.
 # ---------------------------------------------------------------------------------------------
+desktop=""
 if [ "${1:-}" != "--no-build" ]; then
   "$root/scripts/install-deps.sh" >/dev/null
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVA_BUILD_TESTS=OFF >/dev/null
   cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target tolva tolva-reference-player >/dev/null
+elif [ "${2:-}" = "--desktop" ]; then
+  desktop=yes
 fi
-[ -x "$tolva" ] && [ -x "$player" ] || fail "$tolva or $player is missing; run scripts/demo.sh without --no-build"
+if [ -n "$desktop" ]; then
+  [ -x "$desktop_program" ] && [ -x "$player" ] || fail "$desktop_program or $player is missing; run scripts/run.sh"
+else
+  [ -x "$tolva" ] && [ -x "$player" ] || fail "$tolva or $player is missing; run scripts/demo.sh without --no-build"
+fi
+unset TOLVA_DEMO_DESKTOP TOLVA_DEMO_SHOTS
+shots="$root/build/run-screenshots"
+if [ -n "$desktop" ]; then
+  # A display that the private namespace can reach: an X server's socket in the file system (the
+  # abstract one belongs to the network namespace it was made in, and TCP has no way out), or a
+  # Wayland socket (the program gets its full path, as it gets a runtime folder of its own).
+  TOLVA_DEMO_DESKTOP=headless
+  x_number=$(printf '%s' "${DISPLAY:-}" | sed -n 's/^unix:\([0-9]*\).*$/\1/p; s/^:\([0-9]*\).*$/\1/p')
+  wayland=${WAYLAND_DISPLAY:-}
+  if [ -n "$wayland" ] && [ "${wayland#/}" = "$wayland" ]; then wayland="${XDG_RUNTIME_DIR:-/nonexistent}/$wayland"; fi
+  if [ -n "${WAYLAND_DISPLAY:-}" ] && [ -S "$wayland" ]; then
+    export WAYLAND_DISPLAY="$wayland"
+    [ -n "$x_number" ] && [ -S "/tmp/.X11-unix/X$x_number" ] || unset DISPLAY
+    TOLVA_DEMO_DESKTOP=display
+  elif [ -n "$x_number" ] && [ -S "/tmp/.X11-unix/X$x_number" ]; then
+    unset WAYLAND_DISPLAY
+    TOLVA_DEMO_DESKTOP=display
+  elif [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    say "run: the display (DISPLAY=\"${DISPLAY:-}\" WAYLAND_DISPLAY=\"${WAYLAND_DISPLAY:-}\") has no socket in the file" \
+      "system that a private network namespace can reach (/tmp/.X11-unix/X<n> or a Wayland socket);" \
+      "showing the program on a private X server instead" >&2
+  fi
+  if [ "$TOLVA_DEMO_DESKTOP" = "display" ]; then
+    # A session bus on an abstract socket is out of the namespace's reach too: without it there
+    # is no tray icon, and the settings window shows.
+    case "${DBUS_SESSION_BUS_ADDRESS:-}" in *abstract=*) unset DBUS_SESSION_BUS_ADDRESS ;; esac
+  else
+    rm -rf -- "$shots"
+    mkdir -p "$shots"
+    TOLVA_DEMO_SHOTS=$shots
+    export TOLVA_DEMO_SHOTS
+  fi
+  export TOLVA_DEMO_DESKTOP
+fi
 
 # smbd calls setgroups(), and dies when that is refused, if it was started as root. A user
 # namespace whose only mapping is this user (unshare --map-root-user) must refuse setgroups; one
@@ -330,4 +394,7 @@ while :; do
   kill -0 "$child" 2>/dev/null || break
 done
 set -e
+if [ "${TOLVA_DEMO_DESKTOP:-}" = "headless" ]; then
+  say "run: screenshots of the wizard and the transfer in $shots"
+fi
 exit "$rc"

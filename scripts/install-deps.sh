@@ -17,8 +17,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   samba smbclient iproute2 xvfb xauth
   # desktop tests and screenshots: a private session bus, synthetic input, fonts for Japanese and
-  # Chinese texts
-  dbus xdotool x11-xserver-utils fonts-noto-cjk
+  # Chinese texts; the end-to-end test and the run command's tour find the controls through the
+  # accessibility tree (AT-SPI bus, Python bindings) and take screenshots of the screen (xwd, xwininfo)
+  dbus xdotool x11-xserver-utils fonts-noto-cjk at-spi2-core python3-pyatspi python3-gi x11-apps x11-utils
   # checks of the menu entry, the autostart entry and the software-centre description
   desktop-file-utils appstream
   # the demonstration without root rights (user namespaces with subordinate ids)

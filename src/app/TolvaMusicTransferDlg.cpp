@@ -58,6 +58,20 @@ constexpr int kTrayHostWaitMs = 30000;
 // While an automatic transfer runs, the monitor is armed only to hear the user's input.
 constexpr std::int64_t kWatchOnlyMs = 24LL * 3600 * 1000;
 
+// One minute of the automatic transfer's idle time. The test setting TOLVA_IDLE_MINUTE_MS (1000
+// to 60000, read once at the first use) makes that minute shorter, so that a test or a
+// demonstration sees an automatic transfer start without waiting whole minutes; the idle
+// detection itself runs exactly as without it.
+std::int64_t IdleMinuteMs()
+{
+    static const std::int64_t nMs = [] {
+        bool bOk = false;
+        const qlonglong nValue = qEnvironmentVariable("TOLVA_IDLE_MINUTE_MS").toLongLong(&bOk);
+        return bOk && nValue >= 1000 && nValue <= 60000 ? static_cast<std::int64_t>(nValue) : std::int64_t{60000};
+    }();
+    return nMs;
+}
+
 // The page labels' font: pixel size 18, a weight between medium and demi-bold.
 constexpr int kLabelFontPixelSize = 18;
 constexpr int kLabelFontWeight = 535;
@@ -1501,7 +1515,7 @@ void CTolvaMusicTransferDlg::StartIdleDetection(int nMinutes)
 {
     m_bIdleDetection = true;
     if (m_pActivity)
-        m_pActivity->Arm(static_cast<std::int64_t>(std::max(nMinutes, 0)) * 60000);
+        m_pActivity->Arm(static_cast<std::int64_t>(std::max(nMinutes, 0)) * IdleMinuteMs());
 }
 
 void CTolvaMusicTransferDlg::StopIdleDetection()
@@ -1518,7 +1532,7 @@ void CTolvaMusicTransferDlg::OnIdle()
     if (IsModalOpen() || m_sSelDeviceUuid.isEmpty() || m_bTransferring) {
         // Nothing starts now; the next idle period decides again.
         if (m_pActivity)
-            m_pActivity->Arm(static_cast<std::int64_t>(GetAutoTransferTime()) * 60000);
+            m_pActivity->Arm(static_cast<std::int64_t>(GetAutoTransferTime()) * IdleMinuteMs());
         return;
     }
     m_bAutoTransfer = true;
