@@ -24,6 +24,7 @@
 #include "support/ReferencePlayer.h"
 #include "support/SambaServer.h"
 #include "support/desktop/FakeStatusNotifierHost.h"
+#include "sync/TransferHistory.h"
 #include "ui/shell/ShellFixture.h"
 
 namespace {
@@ -59,6 +60,9 @@ bool LimitLoopback(bool bLimit)
 class CTrayTransferTest : public CShellTest
 {
 protected:
+    // The window goes before the panel and the tray presence it uses.
+    ~CTrayTransferTest() override { m_pWnd.reset(); }
+
     void SetUp() override
     {
         if (qgetenv("TOLVA_IN_NETNS") != "1")
@@ -70,6 +74,64 @@ protected:
         m_home.EnableLog();
     }
     void TearDown() override { LimitLoopback(false); }
+
+    // A reference player chosen before, nFiles songs of nBytes in a watched folder, the panel
+    // there before the program (as after a logon), and the program's window once it has found
+    // the player again, with the panel's reader of its icon.
+    void StartWithPlayer(int nFiles, qint64 nBytes, const std::vector<std::string>& playerArgs = {})
+    {
+        m_sShareDir = m_home.Path("player/internal");
+        std::vector<std::string> args{"--name",         "Den Player",
+                                      "--internal-dir", m_sShareDir.toStdString(),
+                                      "--external-dir", m_home.Path("player/external").toStdString(),
+                                      "--samba",        m_home.Path("player/samba").toStdString()};
+        args.insert(args.end(), playerArgs.begin(), playerArgs.end());
+        m_pPlayer = std::make_unique<CReferencePlayer>(kPlayerIp, args);
+        ASSERT_TRUE(m_pPlayer->Start(30000)) << m_pPlayer->LastError();
+        m_sUuid = QString::fromStdString(m_pPlayer->Udn());
+        for (int i = 1; i <= nFiles; ++i) {
+            const QString sPath = m_home.Path(QString("Music/Album/0%1 Song.mp3").arg(i));
+            m_songs.emplace_back(sPath, Bytes(nBytes + i, i));
+            WriteTestFile(sPath, m_songs.back().second);
+        }
+        WriteSettingDword(kSettingFirstRun, 0);
+        WriteSettingDword(kSettingAutoTransfer, 1);
+        WriteSettingDword(kSettingAutoTransferTime, 5);
+        ASSERT_TRUE(SetCurrentDevId(m_sUuid));
+        ASSERT_TRUE(SaveListFile(m_sUuid, kSyncFolderListName, {m_home.Path("Music") + "/|1"}));
+        ASSERT_TRUE(SaveListFile(m_sUuid, kCapabilityListName, {"mp3|1"}));
+
+        ASSERT_TRUE(m_panel.Publish());
+        m_pWnd = std::make_unique<CTolvaMusicTransferDlg>(
+            SMainWindowServices{m_presenter, m_timers, m_shell, &m_folders, nullptr, &m_presence});
+        CTolvaMusicTransferDlg& wnd = *m_pWnd;
+        wnd.ConnectionPage().SetNetworkWatchEnabled(false);
+        wnd.ConnectionPage().SetAdapterSource([] { return std::vector<SLocalAdapter>{{"127.0.0.1", "255.0.0.0"}}; });
+        wnd.Start();
+        wnd.show();
+        SSsdpSearchOptions pass;
+        pass.nMxSeconds = 1;
+        pass.nPassMs = 300;
+        ASSERT_TRUE(wnd.CommonManager().StartDeviceSearch(
+            std::make_unique<CUPnPDeviceFinder>(std::vector<std::string>{"127.0.0.1"}, pass)));
+        ASSERT_TRUE(RunUntil([&] { return !wnd.IsWaitDialogOpen() && wnd.Mode() == DM_CONSOLE; }));
+        ASSERT_EQ(wnd.SelectedDeviceUuid(), m_sUuid);
+
+        ASSERT_TRUE(m_panel.WaitForItem());
+        m_pItem = std::make_unique<CStatusNotifierItemReader>(m_panel.Item());
+        ASSERT_TRUE(wnd.Tray());
+        QObject::connect(wnd.Tray(), &CTray::IconChanged, [this](unsigned nId) { m_icons.push_back(nId); });
+        ASSERT_TRUE(RunUntil([&] { return m_pItem->MenuItem(LoadStringText(130)).bEnabled; }, 10000));
+    }
+    // "Manual Transfer" in the panel's menu; returns when the run has ended.
+    void TransferFromTheTrayMenu()
+    {
+        m_pItem->Click(m_pItem->MenuItem(LoadStringText(130)).nId);
+        ASSERT_TRUE(RunUntil([&] { return m_pWnd->IsTransferring(); }, 10000));
+        // While the files go, the panel's menu offers the stop.
+        EXPECT_TRUE(RunUntil([&] { return m_pItem->Menu().front().sLabel == LoadStringText(176); }, 10000));
+        ASSERT_TRUE(RunUntil([&] { return !m_pWnd->IsTransferring(); }, 120000));
+    }
 
     // Runs the program's pauses and timers on the virtual clock (100 ms a round: one animation
     // frame) and the window's events until done() holds; false after nRealMs of real time.
@@ -97,90 +159,69 @@ protected:
         return {};
     }
 
+    CPanel m_panel;
+    CTrayPresence m_presence{m_timers};
+    std::unique_ptr<CReferencePlayer> m_pPlayer;
+    std::unique_ptr<CStatusNotifierItemReader> m_pItem;
+    QString m_sUuid;
     QString m_sShareDir;
+    std::vector<std::pair<QString, QByteArray>> m_songs;
+    std::vector<unsigned> m_icons; // every icon change of the tray
 };
 
 TEST_F(CTrayTransferTest, ManualTransferFromTheTrayMenuCopiesTheFilesAnimatesTheIconAndTellsTheOutcome)
 {
-    m_sShareDir = m_home.Path("player/internal");
-    CReferencePlayer player(kPlayerIp, {"--name", "Den Player", "--internal-dir", m_sShareDir.toStdString(),
-                                        "--external-dir", m_home.Path("player/external").toStdString(), "--samba",
-                                        m_home.Path("player/samba").toStdString()});
-    ASSERT_TRUE(player.Start(30000)) << player.LastError();
-    const QString sUuid = QString::fromStdString(player.Udn());
-
-    // Four songs of 3 MB in a watched folder, and the player chosen before.
-    std::vector<std::pair<QString, QByteArray>> songs;
-    for (int i = 1; i <= 4; ++i) {
-        const QString sPath = m_home.Path(QString("Music/Album/0%1 Song.mp3").arg(i));
-        songs.emplace_back(sPath, Bytes(3 * 1024 * 1024 + i, i));
-        WriteTestFile(sPath, songs.back().second);
-    }
-    WriteSettingDword(kSettingFirstRun, 0);
-    WriteSettingDword(kSettingAutoTransfer, 1);
-    WriteSettingDword(kSettingAutoTransferTime, 5);
-    ASSERT_TRUE(SetCurrentDevId(sUuid));
-    ASSERT_TRUE(SaveListFile(sUuid, kSyncFolderListName, {m_home.Path("Music") + "/|1"}));
-    ASSERT_TRUE(SaveListFile(sUuid, kCapabilityListName, {"mp3|1"}));
-
-    // The panel is there before the program, as after a logon.
-    CPanel panel;
-    ASSERT_TRUE(panel.Publish());
-    CTrayPresence presence(m_timers);
-    m_pTrayPresence = &presence;
-    m_pWnd = std::make_unique<CTolvaMusicTransferDlg>(
-        SMainWindowServices{m_presenter, m_timers, m_shell, &m_folders, nullptr, &presence});
+    StartWithPlayer(4, 3 * 1024 * 1024);
     CTolvaMusicTransferDlg& wnd = *m_pWnd;
-    wnd.ConnectionPage().SetNetworkWatchEnabled(false);
-    wnd.ConnectionPage().SetAdapterSource([] { return std::vector<SLocalAdapter>{{"127.0.0.1", "255.0.0.0"}}; });
-    wnd.Start();
-    wnd.show();
-    SSsdpSearchOptions pass;
-    pass.nMxSeconds = 1;
-    pass.nPassMs = 300;
-    ASSERT_TRUE(wnd.CommonManager().StartDeviceSearch(
-        std::make_unique<CUPnPDeviceFinder>(std::vector<std::string>{"127.0.0.1"}, pass)));
-    ASSERT_TRUE(RunUntil([&] { return !wnd.IsWaitDialogOpen() && wnd.Mode() == DM_CONSOLE; }));
-    ASSERT_EQ(wnd.SelectedDeviceUuid(), sUuid);
-
-    ASSERT_TRUE(panel.WaitForItem());
-    CStatusNotifierItemReader item(panel.Item());
-    ASSERT_TRUE(wnd.Tray());
-    std::vector<unsigned> icons;
-    QObject::connect(wnd.Tray(), &CTray::IconChanged, [&](unsigned nId) { icons.push_back(nId); });
-    ASSERT_TRUE(RunUntil([&] { return item.MenuItem(LoadStringText(130)).bEnabled; }, 10000));
-    const QByteArray idlePixels = item.IconPixels();
+    const QByteArray idlePixels = m_pItem->IconPixels();
     ASSERT_FALSE(idlePixels.isEmpty());
     EXPECT_EQ(wnd.TrayIconId(), unsigned(IDI_TRAY_AUTO_ON));
 
+    // Slowed down, so that the copy lasts through several animation cycles.
     ASSERT_TRUE(LimitLoopback(true)) << "tc cannot limit loopback in this namespace";
     m_presenter.SetNextAnswer(IDOK);
-    item.Click(item.MenuItem(LoadStringText(130)).nId);
-    ASSERT_TRUE(RunUntil([&] { return wnd.IsTransferring(); }, 10000));
-    // While the files go, the panel's menu offers the stop.
-    EXPECT_TRUE(RunUntil([&] { return item.Menu().front().sLabel == LoadStringText(176); }, 10000));
-    ASSERT_TRUE(RunUntil([&] { return !wnd.IsTransferring(); }, 120000));
+    TransferFromTheTrayMenu();
     LimitLoopback(false);
 
     // The outcome: told over the open window, once.
     EXPECT_EQ(m_presenter.ShownIds(), std::vector<unsigned>{156});
     EXPECT_FALSE(wnd.HoldsTransferLock());
-    for (const auto& [sSource, data] : songs) {
+    for (const auto& [sSource, data] : m_songs) {
         const QString sCopy = OnShare(sSource);
         ASSERT_FALSE(sCopy.isEmpty()) << sSource.toStdString();
         EXPECT_TRUE(ReadTestFile(sCopy) == data) << sCopy.toStdString();
     }
     // The icon ran through all eight frames while the files were copied, and came back.
-    const std::set<unsigned> seen(icons.begin(), icons.end());
+    const std::set<unsigned> seen(m_icons.begin(), m_icons.end());
     for (unsigned nFrame = IDI_TRAY_FRAME_FIRST; nFrame < IDI_TRAY_FRAME_FIRST + 8; ++nFrame)
         EXPECT_TRUE(seen.count(nFrame)) << "frame " << nFrame << " never shown";
-    ASSERT_FALSE(icons.empty());
-    EXPECT_EQ(icons.back(), unsigned(IDI_TRAY_AUTO_ON));
+    ASSERT_FALSE(m_icons.empty());
+    EXPECT_EQ(m_icons.back(), unsigned(IDI_TRAY_AUTO_ON));
     // The panel saw the pictures change and shows the idle icon again, with the menu as before.
-    EXPECT_GE(item.NewIconCount(), 8);
-    EXPECT_TRUE(RunUntil([&] { return item.IconPixels() == idlePixels; }, 10000));
-    EXPECT_TRUE(RunUntil([&] { return item.Menu().front().sLabel == LoadStringText(130); }, 10000));
-    m_pWnd.reset();
+    EXPECT_GE(m_pItem->NewIconCount(), 8);
+    EXPECT_TRUE(RunUntil([&] { return m_pItem->IconPixels() == idlePixels; }, 10000));
+    EXPECT_TRUE(RunUntil([&] { return m_pItem->Menu().front().sLabel == LoadStringText(130); }, 10000));
+}
+
+// A share that refuses writing ends the run after three files, and a history that cannot be
+// written (a folder where its file belongs) would have every file copied again: one box says both.
+TEST_F(CTrayTransferTest, AShareThatRefusesWritingAndAnUnwritableHistoryAreToldNotHidden)
+{
+    StartWithPlayer(4, 64 * 1024, {"--share-tmpfs-kib", "4096"}); // a share that can be made read-only
+    ASSERT_TRUE(m_pPlayer->Do("share-readonly"));
+    const QString sHistory = HistoryPathFor(m_sUuid);
+    ASSERT_TRUE(QDir().mkpath(sHistory));
+    m_presenter.SetNextAnswer(IDOK);
+    TransferFromTheTrayMenu();
+    ASSERT_EQ(m_presenter.ShownIds(), std::vector<unsigned>{1150});
+    const QString sText = m_presenter.Shown()[0].sText;
+    // Samba answers a read-only share's writes either way: refused, or not taken.
+    EXPECT_TRUE(sText.startsWith(LoadStringText(1160).arg(3).arg(LoadStringText(1157)) + "\n\n") ||
+                sText.startsWith(LoadStringText(1160).arg(3).arg(LoadStringText(1158)) + "\n\n"))
+        << sText.toStdString();
+    EXPECT_TRUE(sText.contains(sHistory)) << sText.toStdString();
+    EXPECT_EQ(m_presenter.Shown()[0].eIcon, MSG_ICON_ERROR);
+    EXPECT_FALSE(m_pWnd->HoldsTransferLock());
 }
 
 } // namespace
