@@ -58,7 +58,7 @@ SMessageBox TransferOutcomeBox(const STransferOutcome& o)
         const QString sResult = bKeepResult ? (box.sText.isEmpty() ? LoadStringText(box.nTextId) : box.sText) : QString();
         const QString sNote = LoadStringText(kIdsHistoryNotWritten).arg(o.sHistoryPath);
         box.nTextId = kIdsHistoryNotWritten;
-        box.sText = sResult.isEmpty() ? sNote : sResult + QStringLiteral("\n\n") + sNote;
+        box.sText = sResult.isEmpty() ? sNote : sResult + QLatin1Char('\n') + sNote;
         box.eIcon = MSG_ICON_ERROR;
     }
     return box;
