@@ -133,15 +133,15 @@ protected:
         ASSERT_TRUE(RunUntil([&] { return !m_pWnd->IsTransferring(); }, 120000));
     }
 
-    // Runs the program's pauses and timers on the virtual clock (100 ms a round: one animation
-    // frame) and the window's events until done() holds; false after nRealMs of real time.
+    // Runs the program's pauses and timers on the virtual clock (m_nStepMs a round; 100 ms is one
+    // animation frame) and the window's events until done() holds; false after nRealMs of real time.
     bool RunUntil(const std::function<bool()>& done, int nRealMs = 60000)
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nRealMs);
         while (!done()) {
             if (std::chrono::steady_clock::now() > deadline)
                 return false;
-            m_timers.Advance(100); // the clock, and the window's timers due on the way
+            m_timers.Advance(m_nStepMs); // the clock, and the window's timers due on the way
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
@@ -167,6 +167,7 @@ protected:
     QString m_sShareDir;
     std::vector<std::pair<QString, QByteArray>> m_songs;
     std::vector<unsigned> m_icons; // every icon change of the tray
+    std::int64_t m_nStepMs = 100;
 };
 
 TEST_F(CTrayTransferTest, ManualTransferFromTheTrayMenuCopiesTheFilesAnimatesTheIconAndTellsTheOutcome)
@@ -211,6 +212,8 @@ TEST_F(CTrayTransferTest, AShareThatRefusesWritingAndAnUnwritableHistoryAreToldN
     ASSERT_TRUE(m_pPlayer->Do("share-readonly"));
     const QString sHistory = HistoryPathFor(m_sUuid);
     ASSERT_TRUE(QDir().mkpath(sHistory));
+    // Each refused file waits between its attempts: in bigger steps of virtual time.
+    m_nStepMs = 1000;
     m_presenter.SetNextAnswer(IDOK);
     TransferFromTheTrayMenu();
     ASSERT_EQ(m_presenter.ShownIds(), std::vector<unsigned>{1150});
