@@ -19,6 +19,7 @@
 #include "app/AboutDlg.h"
 #include "app/ResourceIds.h"
 #include "app/Tray.h"
+#include "app/TransferOutcome.h"
 #include "app/WaitDlg.h"
 #include "app/WizardEndDlg.h"
 #include "controls/DevicePicture.h"
@@ -36,6 +37,8 @@
 #include "foundation/Settings.h"
 #include "foundation/StringTable.h"
 #include "sync/DeviceLists.h"
+#include "sync/TransferHistory.h"
+#include "sync/TransferLock.h"
 #include "sync/WatchedFolderRules.h"
 #include "pages/PropertyTreePageConnection.h"
 #include "pages/PropertyTreePageContentsSettings.h"
@@ -975,7 +978,7 @@ void CTolvaMusicTransferDlg::OnExit()
     // Unsaved page edits are kept.
     m_pPageContents->CommitFolderList();
     m_pPageContents->CommitExtensionList();
-    m_pPageSync->ApplySyncSettings();
+    m_pPageSync->ApplySyncSettings(false); // quitting: no note about the priority any more
 }
 
 void CTolvaMusicTransferDlg::Quit()
@@ -1148,43 +1151,25 @@ bool CTolvaMusicTransferDlg::HandleKey(QWidget* pTarget, QKeyEvent* pEvent)
 // ---------------------------------------------------------------------------------------------
 // Transfer state and outcome
 
-namespace {
-
-// The message of a run's outcome: text id and icon; text 0 shows nothing.
-struct SResultMessage
-{
-    unsigned nTextId = 0;
-    EMessageIcon eIcon = MSG_ICON_NONE;
-};
-
-SResultMessage ResultMessage(int nCode, bool bSomeFilesFailed)
-{
-    switch (nCode) {
-    case EC_OK: return {bSomeFilesFailed ? 157u : 156u, MSG_ICON_NONE};
-    case EC_NO_DEVICE:
-    case EC_DEVICE_OFFLINE:
-    case EC_NO_UUID:
-    case EC_NO_IP: return {185, MSG_ICON_ERROR};
-    case EC_NO_FILES: return {200, MSG_ICON_NONE};
-    case EC_DEVICE_FULL: return {151, MSG_ICON_ERROR};
-    case EC_ACCESS_DENIED:
-    case EC_TARGET_ERROR: return {154, MSG_ICON_ERROR};
-    case EC_CANCELLED: return {150, MSG_ICON_NONE};
-    case EC_POWER_NOT_READY: return {187, MSG_ICON_NONE};
-    case EC_NO_FORMAT: return {159, MSG_ICON_NONE};
-    case EC_NO_FOLDER: return {158, MSG_ICON_NONE};
-    case EC_NO_EXTERNAL: return {173, MSG_ICON_NONE};
-    default: return {};
-    }
-}
-
-} // namespace
-
 bool CTolvaMusicTransferDlg::StartFileSync()
 {
     if (m_sSelDeviceUuid.isEmpty() || m_eDM == DM_CONSOLE_NO_DEVICE || m_eDM == DM_CONSOLE_TRANSFER ||
         m_eDM == DM_WIZARD_CONNECTION || m_eDM == DM_WIZARD_CONTENTS || m_eDM == DM_WIZARD_TRANSFERRING)
         return false;
+    // One transfer per profile: `tolva transfer` may be copying to the player right now, and two
+    // runs would copy every file and write every history line twice. Nothing starts; the user
+    // hears who holds the profile, unless an automatic start finds nobody at the window.
+    auto pLock = std::make_unique<CTransferLock>();
+    QString sHolder;
+    if (!pLock->TryLock(&sHolder)) {
+        WriteLogF("StartFileSync: another transfer holds the profile: %s.\n", qUtf8Printable(sHolder));
+        if (m_bShowWindow || !m_bAutoTransfer) {
+            CloseOpenMessageBox();
+            m_presenter.Show(this, TransferLockedBox(sHolder));
+        }
+        return false;
+    }
+    m_pTransferLock = std::move(pLock);
     WriteLog("Enter CTolvaMusicTransferDlg::StartFileSync");
     if (m_nCurPageId != CPropertyTreePageSyncSettings::kTemplateId) {
         ShowPage(CPropertyTreePageSyncSettings::kTemplateId);
@@ -1239,6 +1224,8 @@ void CTolvaMusicTransferDlg::ChangeTransferState(int nCode)
     m_bRetryAllowed = true;
 
     m_bResultArrived = true;
+    // The run is over (no retry follows): the profile is free for the next transfer.
+    m_pTransferLock.reset();
     m_bTrayTransferring = false;
     WriteLogF("CTolvaMusicTransferDlg::ChangeTransferState: eErrorCode = %d.\n", nCode);
     WriteLog("Set m_bCtrlTrayIcon = FALSE.");
@@ -1292,26 +1279,28 @@ void CTolvaMusicTransferDlg::ChangeTransferState(int nCode)
 
 void CTolvaMusicTransferDlg::ShowResultMessage(int nCode, bool bFromPage, bool bAutomatic)
 {
-    const bool bSomeFailed = m_commonManager.IsSomeFilesFailed();
-    SResultMessage message = ResultMessage(nCode, bSomeFailed);
-    if (nCode == EC_CANCELLED && m_bQuitAfterTransfer)
-        message = {};
-    bool bShow = false;
-    if (m_bShowWindow && !bAutomatic) {
-        bShow = bFromPage;
-    } else if (m_bShowWindow) {
-        // An automatic transfer that went well says nothing over the open window.
-        bShow = nCode != EC_OK || bSomeFailed;
-    } else if (bAutomatic) {
-        bShow = nCode == EC_CANCELLED && m_bWindowShownAtAutoStart;
-    } else {
-        bShow = bFromPage && (nCode == EC_NO_FILES || nCode == EC_CANCELLED || nCode == EC_POWER_NOT_READY ||
-                              nCode == EC_NO_FORMAT || nCode == EC_NO_FOLDER || nCode == EC_NO_EXTERNAL);
-    }
-    if (!bShow || message.nTextId == 0)
+    const CTransferManager& transfer = m_commonManager.TransferManager();
+    STransferOutcome outcome;
+    outcome.eCode = static_cast<eErrorCode>(nCode);
+    outcome.bSomeFilesFailed = m_commonManager.IsSomeFilesFailed();
+    outcome.bHistoryNotWritten = transfer.IsHistoryNotWritten();
+    if (outcome.bHistoryNotWritten)
+        outcome.sHistoryPath = HistoryPathFor(m_sSelDeviceUuid);
+    outcome.eRepeatedRefusal = transfer.RepeatedRefusal();
+    outcome.nRefusalsInARow = CTransferManager::kRefusalsInARow;
+    outcome.bWindowShown = m_bShowWindow;
+    outcome.bAutomatic = bAutomatic;
+    outcome.bFromPage = bFromPage;
+    outcome.bWindowShownAtAutoStart = m_bWindowShownAtAutoStart;
+    outcome.bQuitAfterTransfer = m_bQuitAfterTransfer;
+    const SMessageBox box = TransferOutcomeBox(outcome);
+    if (box.nTextId == 0)
         return;
+    if (outcome.bHistoryNotWritten)
+        WriteLogF("ChangeTransferState: the transfer history %s could not be written.\n",
+                  qUtf8Printable(outcome.sHistoryPath));
     CloseOpenMessageBox();
-    m_presenter.Show(this, Box(message.nTextId, MSG_BUTTONS_OK, message.eIcon));
+    m_presenter.Show(this, box);
 }
 
 void CTolvaMusicTransferDlg::DeviceLostSteps()
@@ -1542,6 +1531,12 @@ void CTolvaMusicTransferDlg::OnIdle()
         m_pActivity->Arm(kWatchOnlyMs);
     m_bWindowShownAtAutoStart = m_bShowWindow;
     m_pPageSync->BeginTransferUi();
+    if (!m_bTransferring) {
+        // Refused (another transfer holds the profile): the next idle period tries again.
+        m_bAutoTransfer = false;
+        if (m_pActivity)
+            m_pActivity->Arm(static_cast<std::int64_t>(GetAutoTransferTime()) * 60000);
+    }
 }
 
 void CTolvaMusicTransferDlg::OnUserActivity(int nKind)

@@ -21,6 +21,7 @@ class IShellOpener;
 class ITimerService;
 class ITrayPresence;
 class CTray;
+class CTransferLock;
 class QAction;
 class QMenu;
 class QMenuBar;
@@ -138,6 +139,7 @@ public:
     bool IsRescanning() const { return m_bRescanning; }
     unsigned TrayIconId() const { return m_nTrayIconId; }
     bool IsTransferring() const { return m_bTransferring; }
+    bool HoldsTransferLock() const { return m_pTransferLock != nullptr; }
     bool IsAutoTransferRunning() const { return m_bAutoTransfer; }
     bool IsRetryAllowed() const { return m_bRetryAllowed; }
     int RetriesLeft() const { return m_nRetryLeft; }
@@ -255,6 +257,9 @@ private:
     ITrayPresence* const m_pTrayPresence;
     const std::unique_ptr<Ui::CTolvaMusicTransferDlg> m_pUi;
     CWindowMessagePort m_port;
+    // The profile's transfer lock, held from the start of a run to its result (and, declared
+    // before the common manager, until a run cut short by the end of the program has stopped).
+    std::unique_ptr<CTransferLock> m_pTransferLock;
     CCommonManager m_commonManager;
     const std::unique_ptr<CPropertyTreePageConnection> m_pPageConnection;
     const std::unique_ptr<CPropertyTreePageContentsSettings> m_pPageContents;

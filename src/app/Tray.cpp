@@ -77,6 +77,7 @@ void CTray::SetIcon(unsigned nIconId)
     if (nIconId != 0 && m_icons.find(nIconId) == m_icons.end())
         return;
     m_nIconId = nIconId;
+    emit IconChanged(nIconId);
     if (!m_pIcon)
         return;
     if (nIconId == 0) {

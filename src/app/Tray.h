@@ -42,6 +42,10 @@ public:
     QAction* Action(unsigned nCommandId) const;
     QString ToolTip() const;
 
+signals:
+    // Every change of the icon (0: removed), for whoever follows the animation.
+    void IconChanged(unsigned nIconId);
+
 private:
     std::function<void(unsigned)> m_onCommand;
     std::function<void(int)> m_onMouse;

@@ -78,9 +78,7 @@ void CTransferProgress::ShowFileResult(const QString& sSourcePath, eErrorCode eR
 
 QString CTransferProgress::ReasonWords(eErrorCode eReason, bool bShareSide)
 {
-    if (!bShareSide)
-        return CliText(1159);
-    return CliText(eReason == EC_ACCESS_DENIED || eReason == EC_DENIED_DEVICE_LOST ? 1157 : 1158);
+    return CliText(RefusalReasonStringId(eReason, bShareSide));
 }
 
 void CTransferProgress::ShowFileWaiting(const STransferWait& wait)

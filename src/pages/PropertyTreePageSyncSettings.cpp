@@ -10,6 +10,7 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QTemporaryFile>
 #include <QUrl>
 
@@ -22,6 +23,7 @@
 #include "foundation/StringTable.h"
 #include "pages/SyncPageHost.h"
 #include "platform/Clock.h"
+#include "platform/ProcessPriority.h"
 #include "platform/SystemInfo.h"
 #include "platform/WindowMessages.h"
 #include "sync/TransferHistory.h"
@@ -33,6 +35,8 @@ constexpr DWORD kDevicePowerFrequency = 20;
 constexpr unsigned kTrayIconAutoOff = 210;
 constexpr unsigned kTrayIconAutoOn = 219;
 constexpr int kMaxMinutes = 60;
+// "High priority is not allowed for this account ...".
+constexpr unsigned kIdsHighPriorityRefused = 1161;
 // The wizard's Transfer Settings step (DM_WIZARD_TRANSFER, DM_WIZARD_TRANSFERRING) and the modes
 // in which a transfer runs (DM_CONSOLE_TRANSFER, DM_WIZARD_TRANSFERRING).
 bool IsWizardTransferStep(int nMode)
@@ -260,7 +264,7 @@ void CPropertyTreePageSyncSettings::InitPage()
         m_pHost->StartIdleDetection(m_minutes.current);
 
     m_priority.Load(GetProgressLevel());
-    ApplyProcessPriority();
+    ApplyProcessPriority(false);
     ShowPriority(m_priority.current);
 
     if (bAutoExists) {
@@ -473,16 +477,51 @@ void CPropertyTreePageSyncSettings::CommitValues()
     m_destination.Commit();
 }
 
-void CPropertyTreePageSyncSettings::ApplyProcessPriority()
+void CPropertyTreePageSyncSettings::ApplyProcessPriority(bool bTellUser)
 {
-    // Raising the priority needs rights the user may not have; the program then keeps running at
-    // its present priority and says so in the log.
-    if (!SetProcessPriorityLevel(static_cast<int>(m_priority.current)))
-        WriteLogF("ApplySyncSettings: priority level %u could not be applied; the transfer keeps its priority.\n",
-                  static_cast<unsigned>(m_priority.current));
+    const int nLevel = static_cast<int>(m_priority.current);
+    const bool bApplied = m_applyPriority ? m_applyPriority(nLevel) : SetProcessPriorityLevel(nLevel);
+    if (bApplied) {
+        m_bPriorityNotePending = false;
+        return;
+    }
+    // Raising the priority needs rights the user may not have; the transfers then keep running at
+    // Mid, and the user hears so once per run: at once after a save, or when the page is next
+    // seen for the value stored earlier.
+    WriteLogF("ApplySyncSettings: priority level %u could not be applied; the transfer keeps its priority.\n",
+              static_cast<unsigned>(m_priority.current));
+    if (nLevel != PRIORITY_HIGH || m_bPriorityNoteShown)
+        return;
+    m_bPriorityNotePending = true;
+    if (bTellUser)
+        ShowPriorityNote();
 }
 
-void CPropertyTreePageSyncSettings::ApplySyncSettings()
+void CPropertyTreePageSyncSettings::ShowPriorityNote()
+{
+    if (!m_bPriorityNotePending || m_bPriorityNoteShown || !m_pPresenter)
+        return;
+    m_bPriorityNotePending = false;
+    m_bPriorityNoteShown = true;
+    SMessageBox box;
+    box.nTextId = kIdsHighPriorityRefused;
+    box.eIcon = MSG_ICON_WARNING;
+    m_pPresenter->Show(window(), box);
+}
+
+void CPropertyTreePageSyncSettings::showEvent(QShowEvent* pEvent)
+{
+    CPropertyTreePage::showEvent(pEvent);
+    // A stored High refused at start-up (often at logon, with nobody at the window) is told the
+    // first time the page is on show, once the window has painted.
+    if (m_bPriorityNotePending)
+        QTimer::singleShot(0, this, [this] {
+            if (isVisible())
+                ShowPriorityNote();
+        });
+}
+
+void CPropertyTreePageSyncSettings::ApplySyncSettings(bool bTellUser)
 {
     WriteSettingDword(kSettingAutoTransfer, m_autoTransfer.current ? 1 : 0);
     unsigned nIcon = kTrayIconAutoOff;
@@ -504,7 +543,7 @@ void CPropertyTreePageSyncSettings::ApplySyncSettings()
     WriteSettingDword(kSettingProgressLevel,
                       m_priority.current <= PROGRESS_LEVEL_HIGH ? m_priority.current : PROGRESS_LEVEL_MID);
     WriteSettingDword(kSettingDevicePowerFrequency, kDevicePowerFrequency);
-    ApplyProcessPriority();
+    ApplyProcessPriority(bTellUser);
     WriteSettingDword(kSettingSyncFileSavePosition, m_destination.current);
 }
 

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include <QString>
@@ -86,8 +87,15 @@ public:
     // saved = current for all four.
     void CommitValues();
     // Writes the committed values to the settings store and applies them: idle detection, the
-    // notification-area icon, the priority of the transfer threads.
-    void ApplySyncSettings();
+    // notification-area icon, the priority of the transfer threads. bTellUser false (the program
+    // is quitting): a High priority the account may not have is only logged.
+    void ApplySyncSettings(bool bTellUser = true);
+    // How a priority level is set on the transfer threads; false when another level is in force
+    // (High without the rights for it). Tests put in their own.
+    using PriorityApplier = std::function<bool(int)>;
+    void SetPriorityApplier(PriorityApplier apply) { m_applyPriority = std::move(apply); }
+    // The note that High could not be applied is waiting for the page to be seen / was shown.
+    bool IsPriorityNotePending() const { return m_bPriorityNotePending; }
 
     bool AutoTransfer() const { return m_autoTransfer.current; }
     int Minutes() const { return m_minutes.current; }
@@ -154,6 +162,7 @@ public:
 protected:
     void InitPage() override;
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
+    void showEvent(QShowEvent* pEvent) override;
 
 private:
     void SetTexts();
@@ -167,7 +176,8 @@ private:
     void StopDots();
     void OnDotTimer();
     void SetTransferTooltips(bool bTransferring);
-    void ApplyProcessPriority();
+    void ApplyProcessPriority(bool bTellUser);
+    void ShowPriorityNote();
     bool MinutesFromEdit();
     void UpdateProgressInfo();
 
@@ -181,6 +191,9 @@ private:
     CSettingPair<DWORD> m_priority;
     CSettingPair<DWORD> m_destination;
     QString m_sDeviceName;
+    PriorityApplier m_applyPriority;
+    bool m_bPriorityNotePending = false;
+    bool m_bPriorityNoteShown = false; // once per run
     QString m_sHistoryCopy; // the private copy of the history opened last
     bool m_bTransferredListShown = true;
     // Run state of the manual transfer display.

@@ -115,6 +115,15 @@ constexpr bool OutcomeMessageIsError(eErrorCode eCode)
     }
 }
 
+// Why a file was refused, as words for a message: the player's share refuses writing (1157), it
+// did not take the file (1158), or the file cannot be read on this computer (1159).
+constexpr unsigned RefusalReasonStringId(eErrorCode eReason, bool bShareSide)
+{
+    if (!bShareSide)
+        return 1159;
+    return eReason == EC_ACCESS_DENIED || eReason == EC_DENIED_DEVICE_LOST ? 1157 : 1158;
+}
+
 // A code from a number (the lParam of WM_TRANSFER_FINISHED); false for a number out of range.
 constexpr bool ErrorCodeFromNumber(DWORD dwNumber, eErrorCode* peCode)
 {

@@ -20,6 +20,7 @@
 #include "app/ResourceIds.h"
 #include "app/TolvaMusicTransferApp.h"
 #include "app/TolvaMusicTransferDlg.h"
+#include "app/TransferOutcome.h"
 #include "app/WaitDlg.h"
 #include "app/WizardEndDlg.h"
 #include "controls/ConnectionView.h"
@@ -36,6 +37,7 @@
 #include "pages/PropertyTreePageConnection.h"
 #include "pages/PropertyTreePageContentsSettings.h"
 #include "pages/PropertyTreePageSyncSettings.h"
+#include "sync/TransferHistory.h"
 
 namespace {
 
@@ -72,6 +74,15 @@ public:
     void ShootBox(IMessagePresenter& presenter, unsigned nTextId, EMessageButtons eButtons, EMessageIcon eIcon,
                   const QString& sName)
     {
+        SMessageBox box;
+        box.nTextId = nTextId;
+        box.eButtons = eButtons;
+        box.eIcon = eIcon;
+        box.nDefault = eButtons == MSG_BUTTONS_YESNO ? IDNO : IDOK;
+        ShootBox(presenter, box, sName);
+    }
+    void ShootBox(IMessagePresenter& presenter, const SMessageBox& box, const QString& sName)
+    {
         QTimer::singleShot(0, [&, sName] {
             if (QWidget* pBox = QApplication::activeModalWidget())
                 Shoot(pBox, sName);
@@ -79,11 +90,6 @@ public:
                 m_offenders << sName + ": the message box did not open";
             presenter.CloseOpen();
         });
-        SMessageBox box;
-        box.nTextId = nTextId;
-        box.eButtons = eButtons;
-        box.eIcon = eIcon;
-        box.nDefault = eButtons == MSG_BUTTONS_YESNO ? IDNO : IDOK;
         presenter.Show(nullptr, box);
     }
 
@@ -354,6 +360,25 @@ int main(int argc, char** argv)
         for (const unsigned nId : {186u, 161u, 155u})
             shooter.ShootBox(presenter, nId, MSG_BUTTONS_YESNO, MSG_ICON_WARNING, QString("box-question-%1").arg(nId));
         shooter.ShootBox(presenter, 160, MSG_BUTTONS_YESNO, MSG_ICON_NONE, "box-question-160");
+        // What a transfer's outcome must not hide, another transfer on the profile, and a High
+        // priority the account may not have.
+        STransferOutcome outcome;
+        outcome.bWindowShown = true;
+        outcome.bFromPage = true;
+        outcome.bHistoryNotWritten = true;
+        outcome.sHistoryPath = HistoryPathFor("uuid:4d1e0b62-5a17-4c3e-9f2b-00a0de5f1c77");
+        shooter.ShootBox(presenter, TransferOutcomeBox(outcome), "box-outcome-history-not-written");
+        outcome.eCode = EC_DEVICE_FULL;
+        shooter.ShootBox(presenter, TransferOutcomeBox(outcome), "box-outcome-151-history-not-written");
+        outcome = {};
+        outcome.bWindowShown = true;
+        outcome.bFromPage = true;
+        outcome.eCode = EC_ACCESS_DENIED;
+        outcome.eRepeatedRefusal = EC_ACCESS_DENIED;
+        outcome.nRefusalsInARow = 3;
+        shooter.ShootBox(presenter, TransferOutcomeBox(outcome), "box-outcome-refused-in-a-row");
+        shooter.ShootBox(presenter, TransferLockedBox("tolva (process 4711)"), "box-transfer-running");
+        shooter.ShootBox(presenter, 1161, MSG_BUTTONS_OK, MSG_ICON_WARNING, "box-priority-high-refused");
         offenders << shooter.Offenders();
     }
     for (const QString& sOffender : offenders)

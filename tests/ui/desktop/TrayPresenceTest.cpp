@@ -27,78 +27,10 @@
 #include "desktop/TimerService.h"
 #include "desktop/TrayPresence.h"
 #include "foundation/StringTable.h"
+#include "support/desktop/FakeStatusNotifierHost.h"
 #include "support/desktop/FakeX11Desktop.h"
 
 namespace {
-
-const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
-const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
-
-// The panel's side of the StatusNotifier protocol, on the test's session bus.
-class CFakeStatusNotifierWatcher : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ IsStatusNotifierHostRegistered)
-    Q_PROPERTY(int ProtocolVersion READ ProtocolVersion)
-    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ RegisteredStatusNotifierItems)
-
-public:
-    explicit CFakeStatusNotifierWatcher(bool bHost) : m_bHost(bHost) {}
-    ~CFakeStatusNotifierWatcher() override { Withdraw(); }
-
-    bool Publish()
-    {
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        m_bPublished = bus.registerObject(kWatcherPath, this,
-                                          QDBusConnection::ExportAllProperties | QDBusConnection::ExportAllSlots |
-                                              QDBusConnection::ExportAllSignals) &&
-                       bus.registerService(kWatcherService);
-        return m_bPublished;
-    }
-    void Withdraw()
-    {
-        if (!m_bPublished)
-            return;
-        QDBusConnection::sessionBus().unregisterService(kWatcherService);
-        QDBusConnection::sessionBus().unregisterObject(kWatcherPath);
-        m_bPublished = false;
-    }
-    void HostArrives()
-    {
-        m_bHost = true;
-        emit StatusNotifierHostRegistered();
-    }
-
-    bool IsStatusNotifierHostRegistered() const { return m_bHost; }
-    int ProtocolVersion() const { return 0; }
-    QStringList RegisteredStatusNotifierItems() const
-    {
-        const QMutexLocker lock(&m_mutex);
-        return m_items;
-    }
-
-public slots:
-    void RegisterStatusNotifierItem(const QString& sService)
-    {
-        // The test reads the list; no StatusNotifierItemRegistered, as QtDBus may run this slot
-        // outside the watcher's thread, where it cannot relay signals.
-        const QMutexLocker lock(&m_mutex);
-        m_items.push_back(sService);
-    }
-    void RegisterStatusNotifierHost(const QString&) { HostArrives(); }
-
-signals:
-    void StatusNotifierItemRegistered(const QString& sService);
-    void StatusNotifierItemUnregistered(const QString& sService);
-    void StatusNotifierHostRegistered();
-
-private:
-    std::atomic<bool> m_bHost;
-    bool m_bPublished = false;
-    mutable QMutex m_mutex; // the watcher may answer on a thread of its own
-    QStringList m_items;
-};
 
 class TrayPresenceTest : public testing::Test
 {
@@ -187,128 +119,6 @@ TEST_F(TrayPresenceTest, AnXEmbedTrayCountsOnX11)
     EXPECT_EQ(m_answers, std::vector<bool>{true});
 }
 
-// What a panel reads from a tray icon over the StatusNotifier protocol. Calls block with the event
-// loop running: the icon answers from this thread, on a bus connection of Qt's.
-class CStatusNotifierItemReader
-{
-public:
-    struct SMenuItem
-    {
-        int nId;
-        QString sLabel;
-        bool bEnabled;
-    };
-
-    explicit CStatusNotifierItemReader(QString sService) : m_sService(std::move(sService)) {}
-
-    QVariant Property(const QString& sName) const
-    {
-        QDBusMessage call =
-            QDBusMessage::createMethodCall(m_sService, QStringLiteral("/StatusNotifierItem"),
-                                           QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-        call << QStringLiteral("org.kde.StatusNotifierItem") << sName;
-        const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::BlockWithGui, 5000);
-        return reply.arguments().isEmpty() ? QVariant() : reply.arguments().at(0).value<QDBusVariant>().variant();
-    }
-    // The title of the tooltip (icon name, pictures, title, text).
-    QString ToolTipTitle() const
-    {
-        const QDBusArgument arg = Property(QStringLiteral("ToolTip")).value<QDBusArgument>();
-        QString sIconName, sTitle, sText;
-        arg.beginStructure();
-        arg >> sIconName;
-        arg.beginArray();
-        while (!arg.atEnd()) {
-            int nWidth = 0, nHeight = 0;
-            QByteArray pixels;
-            arg.beginStructure();
-            arg >> nWidth >> nHeight >> pixels;
-            arg.endStructure();
-        }
-        arg.endArray();
-        arg >> sTitle >> sText;
-        arg.endStructure();
-        return sTitle;
-    }
-    std::vector<SMenuItem> Menu() const
-    {
-        QDBusMessage call = QDBusMessage::createMethodCall(
-            m_sService, MenuPath(), QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("GetLayout"));
-        call << 0 << -1 << QStringList();
-        const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::BlockWithGui, 5000);
-        std::vector<SMenuItem> items;
-        if (reply.arguments().size() == 2)
-            ReadLayout(reply.arguments().at(1).value<QDBusArgument>(), items);
-        return items;
-    }
-    void Click(int nId) const
-    {
-        QDBusMessage call = QDBusMessage::createMethodCall(
-            m_sService, MenuPath(), QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("Event"));
-        call << nId << QStringLiteral("clicked") << QVariant::fromValue(QDBusVariant(0)) << 0u;
-        QDBusConnection::sessionBus().call(call, QDBus::BlockWithGui, 5000);
-    }
-
-private:
-    QString MenuPath() const { return Property(QStringLiteral("Menu")).value<QDBusObjectPath>().path(); }
-    static void ReadLayout(const QDBusArgument& arg, std::vector<SMenuItem>& items)
-    {
-        int nId = 0;
-        QVariantMap properties;
-        arg.beginStructure();
-        arg >> nId >> properties;
-        if (properties.contains(QStringLiteral("label")))
-            items.push_back({nId, properties.value(QStringLiteral("label")).toString(),
-                             properties.value(QStringLiteral("enabled"), true).toBool()});
-        arg.beginArray();
-        while (!arg.atEnd()) {
-            QDBusVariant child;
-            arg >> child;
-            ReadLayout(child.variant().value<QDBusArgument>(), items);
-        }
-        arg.endArray();
-        arg.endStructure();
-    }
-
-    QString m_sService;
-};
-
-// A panel in another process: its watcher must answer while this thread waits for a reply (Qt
-// asks it with blocking calls from a bus connection of its own), so it runs on a thread of its
-// own, where QtDBus makes its helper objects.
-class CPanel
-{
-public:
-    CPanel()
-    {
-        m_watcher.moveToThread(&m_thread);
-        m_thread.start();
-    }
-    ~CPanel()
-    {
-        QMetaObject::invokeMethod(
-            &m_watcher, [&] { m_watcher.Withdraw(); }, Qt::BlockingQueuedConnection);
-        m_thread.quit();
-        m_thread.wait();
-    }
-    bool Publish()
-    {
-        bool bPublished = false;
-        QMetaObject::invokeMethod(
-            &m_watcher, [&] { bPublished = m_watcher.Publish(); }, Qt::BlockingQueuedConnection);
-        return bPublished;
-    }
-    bool WaitForItem()
-    {
-        return QTest::qWaitFor([&] { return !m_watcher.RegisteredStatusNotifierItems().isEmpty(); }, 5000);
-    }
-    QString Item() const { return m_watcher.RegisteredStatusNotifierItems().front(); }
-
-private:
-    QThread m_thread;
-    CFakeStatusNotifierWatcher m_watcher{true};
-};
-
 // The whole road at logon: the panel comes after the program, the icon is made once it is there,
 // and the panel sees the icon's tooltip and menu and can click an item.
 TEST_F(TrayPresenceTest, TheIconMadeAfterTheAnswerRegistersWithALateWatcher)
@@ -385,4 +195,3 @@ TEST_F(TrayPresenceTest, TheProgramsTrayShowsItsStateInTheMenuAndTakesClicks)
 
 } // namespace
 
-#include "TrayPresenceTest.moc"

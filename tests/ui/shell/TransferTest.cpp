@@ -10,12 +10,14 @@
 #include <QUrl>
 
 #include "ShellFixture.h"
+#include "app/TransferOutcome.h"
 #include "app/Tray.h"
 #include "support/FakeDevicePower.h"
 #include "support/desktop/TestActivityMonitor.h"
 #include "support/desktop/TestTrayPresence.h"
 #include "sync/DeviceLists.h"
 #include "sync/TransferHistory.h"
+#include "sync/TransferLock.h"
 
 namespace {
 
@@ -550,6 +552,204 @@ TEST_F(CTransferTest, WithoutAPlayerOrWithADialogOpenTheIdlePeriodStartsNothingA
     wnd.OnCommand(IDC_APPLY);
     EXPECT_FALSE(wnd.IsTransferring());
     EXPECT_TRUE(m_activity.IsArmed());
+}
+
+// ---------------------------------------------------------------------------------------------
+// One transfer per profile, and what the outcome must not hide
+
+TEST_F(CTransferTest, AnotherTransferOnTheProfileIsNamedAndNothingStartsAndTheLockLastsUntilTheResult)
+{
+    WriteSettingDword(kSettingAutoTransfer, 1);
+    WriteSettingDword(kSettingAutoTransferTime, 5);
+    CTolvaMusicTransferDlg& wnd = StartWithPlayer();
+    // `tolva transfer` (here: a lock of this test) runs on the profile.
+    auto pOther = std::make_unique<CTransferLock>();
+    QString sHolder;
+    ASSERT_TRUE(pOther->TryLock());
+    ASSERT_FALSE(CTransferLock().TryLock(&sHolder));
+    ASSERT_FALSE(sHolder.isEmpty());
+
+    // From the page (and so from the tray menu): the holder is named, the page returns to idle.
+    m_presenter.SetNextAnswer(IDOK);
+    wnd.SyncPage().StartOrStopTransfer();
+    ASSERT_EQ(m_presenter.ShownIds(), std::vector<unsigned>{1154});
+    EXPECT_TRUE(m_presenter.Shown()[0].sText.contains(sHolder)) << m_presenter.Shown()[0].sText.toStdString();
+    EXPECT_FALSE(wnd.IsTransferring());
+    EXPECT_EQ(wnd.Mode(), DM_CONSOLE);
+    EXPECT_EQ(StartStopText(), LoadStringText(116));
+    EXPECT_TRUE(m_pPower->Requests().empty()) << "nothing was started";
+
+    // Automatic, window hidden: nobody to tell; the next idle period tries again.
+    m_presenter.ClearShown();
+    wnd.Button(IDC_OK)->click();
+    ASSERT_TRUE(m_activity.Idle());
+    EXPECT_TRUE(m_presenter.Shown().empty());
+    EXPECT_FALSE(wnd.IsTransferring());
+    EXPECT_FALSE(wnd.IsAutoTransferRunning());
+    EXPECT_TRUE(m_activity.IsArmed());
+    EXPECT_EQ(m_activity.IdleMs(), 5 * 60000) << "not the watch of a running transfer";
+
+    // Free again: the window's run holds the profile until its result, across a not-ready retry.
+    pOther.reset();
+    WriteSettingDword(kSettingDevicePowerFrequency, 1);
+    ASSERT_TRUE(m_activity.Idle());
+    ASSERT_TRUE(m_pPower->WaitForRequests(1));
+    wnd.CommonManager().ContentsManager().JoinScan();
+    EXPECT_TRUE(wnd.HoldsTransferLock());
+    EXPECT_FALSE(CTransferLock().TryLock());
+    Finish(EC_POWER_NOT_READY);
+    EXPECT_TRUE(wnd.IsTransferring());
+    EXPECT_FALSE(CTransferLock().TryLock()) << "still held while the retry waits";
+    Finish(EC_CANCELLED);
+    EXPECT_FALSE(wnd.HoldsTransferLock());
+    EXPECT_TRUE(CTransferLock().TryLock());
+}
+
+TEST_F(CTransferTest, AnUnwrittenHistoryOrAShareThatRefusesFileAfterFileIsToldNeverAPlainSuccess)
+{
+    STransferOutcome base;
+    base.eCode = EC_OK;
+    base.bFromPage = true;
+    base.bWindowShown = true;
+    base.sHistoryPath = "/home/u/.config/tolva/uuid-1/history.txt";
+    base.nRefusalsInARow = 3;
+
+    // A clean run whose history could not be written: the note, with the file, replaces 156,
+    // and is told even where a success says nothing (window hidden, automatic).
+    for (const bool bShown : {true, false}) {
+        STransferOutcome o = base;
+        o.bWindowShown = bShown;
+        o.bAutomatic = !bShown;
+        o.bHistoryNotWritten = true;
+        const SMessageBox box = TransferOutcomeBox(o);
+        EXPECT_EQ(box.nTextId, 1150u) << bShown;
+        EXPECT_EQ(box.eIcon, MSG_ICON_ERROR);
+        EXPECT_TRUE(box.sText.contains(base.sHistoryPath)) << box.sText.toStdString();
+        EXPECT_FALSE(box.sText.contains(LoadStringText(156)));
+    }
+    // After a failure the failure is kept, the note follows in the same box.
+    STransferOutcome full = base;
+    full.eCode = EC_DEVICE_FULL;
+    full.bHistoryNotWritten = true;
+    const SMessageBox fullBox = TransferOutcomeBox(full);
+    EXPECT_TRUE(fullBox.sText.startsWith(LoadStringText(151))) << fullBox.sText.toStdString();
+    EXPECT_TRUE(fullBox.sText.contains(base.sHistoryPath));
+    // Quitting: the program ends at this result; no note is added any more.
+    full.bQuitAfterTransfer = true;
+    EXPECT_EQ(TransferOutcomeBox(full).nTextId, 151u);
+    EXPECT_TRUE(TransferOutcomeBox(full).sText.isEmpty());
+
+    // A share that refused three files in a row: the reason, not the general error text.
+    STransferOutcome refused = base;
+    refused.eCode = EC_ACCESS_DENIED;
+    refused.eRepeatedRefusal = EC_ACCESS_DENIED;
+    SMessageBox box = TransferOutcomeBox(refused);
+    EXPECT_EQ(box.nTextId, 1160u);
+    EXPECT_EQ(box.sText, LoadStringText(1160).arg(3).arg(LoadStringText(1157)));
+    EXPECT_EQ(box.eIcon, MSG_ICON_ERROR);
+    // Code 10 says nothing on its own; refused file after file it does, over the open window.
+    refused.eCode = EC_FILE_FAILED;
+    refused.eRepeatedRefusal = EC_FILE_FAILED;
+    refused.bAutomatic = true;
+    box = TransferOutcomeBox(refused);
+    EXPECT_EQ(box.sText, LoadStringText(1160).arg(3).arg(LoadStringText(1158)));
+    // With the window hidden the rules of the codes stay: an error is not shown there.
+    refused.bWindowShown = false;
+    refused.bAutomatic = false;
+    EXPECT_EQ(TransferOutcomeBox(refused).nTextId, 0u);
+    // Without either, the table as before.
+    EXPECT_EQ(TransferOutcomeBox(base).nTextId, 156u);
+    EXPECT_TRUE(TransferOutcomeBox(base).sText.isEmpty());
+}
+
+TEST_F(CTransferTest, AHighPriorityTheAccountMayNotHaveIsToldOnceAfterASaveOrWhenThePageIsSeen)
+{
+    // Stored High, refused at start-up: nothing at the hidden window, the note when the page shows.
+    WriteSettingDword(kSettingProgressLevel, PROGRESS_LEVEL_HIGH);
+    std::vector<int> applied;
+    CTolvaMusicTransferDlg& wnd = StartWithPlayer();
+    EXPECT_TRUE(m_presenter.Shown().empty());
+    wnd.SyncPage().SetPriorityApplier([&](int nLevel) {
+        applied.push_back(nLevel);
+        return nLevel != PROGRESS_LEVEL_HIGH;
+    });
+    wnd.OnCommand(ID_PAGE_CONNECTION);
+    // Saved with the window hidden (OK): the note comes at once.
+    wnd.SyncPage().SetPriority(PROGRESS_LEVEL_HIGH);
+    m_presenter.SetNextAnswer(IDOK);
+    wnd.Button(IDC_OK)->click();
+    EXPECT_EQ(applied, std::vector<int>{PROGRESS_LEVEL_HIGH});
+    ASSERT_EQ(m_presenter.ShownIds(), std::vector<unsigned>{1161});
+    EXPECT_EQ(m_presenter.Shown()[0].eIcon, MSG_ICON_WARNING);
+    // Once per run: a later save of High says nothing more.
+    wnd.OnCommand(ID_SETUP_CONSOLE);
+    wnd.OnCommand(ID_PAGE_TRANSFER);
+    QCoreApplication::processEvents();
+    wnd.Button(IDC_OK)->click();
+    EXPECT_EQ(m_presenter.ShownIds(), std::vector<unsigned>{1161});
+    EXPECT_FALSE(wnd.SyncPage().IsPriorityNotePending());
+}
+
+TEST_F(CTransferTest, AHighPriorityStoredEarlierIsToldWhenThePageIsFirstSeenAndNotAtExit)
+{
+    WriteSettingDword(kSettingProgressLevel, PROGRESS_LEVEL_HIGH);
+    CTolvaMusicTransferDlg& wnd = StartWithPlayer();
+    wnd.SyncPage().SetPriorityApplier([](int nLevel) { return nLevel != PROGRESS_LEVEL_HIGH; });
+    // Exit applies the settings once more: no note while the program quits.
+    m_presenter.SetNextAnswer(IDNO);
+    m_presenter.SetNextAnswer(IDYES);
+    wnd.OnCommand(ID_EXIT);
+    wnd.OnCommand(ID_EXIT);
+    EXPECT_EQ(m_presenter.ShownIds(), (std::vector<unsigned>{160, 160}));
+    EXPECT_TRUE(wnd.SyncPage().IsPriorityNotePending());
+    // Not yet seen: the note waits for the page.
+    m_presenter.SetNextAnswer(IDOK);
+    wnd.OnCommand(ID_PAGE_TRANSFER);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m_presenter.ShownIds(), (std::vector<unsigned>{160, 160, 1161}));
+    EXPECT_FALSE(wnd.SyncPage().IsPriorityNotePending());
+}
+
+TEST_F(CTransferTest, TheCloseBoxHidesTheConsoleDuringATransferWhichGoesOn)
+{
+    CTolvaMusicTransferDlg& wnd = StartWithPlayer();
+    StartFromPage();
+    ASSERT_EQ(wnd.Mode(), DM_CONSOLE_TRANSFER);
+    wnd.close();
+    EXPECT_FALSE(wnd.isVisible());
+    EXPECT_TRUE(wnd.IsTransferring()) << "closing the window does not stop the transfer";
+    Finish(EC_OK);
+    EXPECT_TRUE(m_presenter.Shown().empty());
+}
+
+TEST_F(CTransferTest, TheCloseBoxDoesNothingWhileTheWizardsTransferRuns)
+{
+    CTolvaMusicTransferDlg& wizard = StartWindow();
+    ASSERT_EQ(wizard.Mode(), DM_WIZARD_CONNECTION);
+    auto pPower = std::make_unique<CFakeDevicePower>(false, false);
+    m_pPower = pPower.get();
+    wizard.CommonManager().SetDevicePower(std::move(pPower));
+    AddDevice(kUuid);
+    ASSERT_EQ(wizard.SendMessage(CWindowMessage::WithPayload(WM_SELECT_DEVICE_CARD, QString(kUuid))), 0);
+    WriteTestFile(m_home.Path("Music/a.mp3"), "a");
+    ASSERT_TRUE(SaveListFile(kUuid, kSyncFolderListName, {m_home.Path("Music") + "/|1"}));
+    ASSERT_TRUE(SaveListFile(kUuid, kCapabilityListName, {"mp3|1"}));
+    wizard.SendMessage(CWindowMessage(WM_ENABLE_NEXT, 0, 1));
+    Click(IDC_NEXT);
+    Click(IDC_NEXT);
+    ASSERT_EQ(wizard.Mode(), DM_WIZARD_TRANSFER);
+    wizard.SyncPage().StartOrStopTransfer();
+    ASSERT_TRUE(m_pPower->WaitForRequests(1));
+    wizard.CommonManager().ContentsManager().JoinScan();
+    ASSERT_EQ(wizard.Mode(), DM_WIZARD_TRANSFERRING);
+    wizard.close();
+    EXPECT_TRUE(wizard.isVisible());
+    EXPECT_EQ(wizard.Mode(), DM_WIZARD_TRANSFERRING);
+    EXPECT_TRUE(m_presenter.Shown().empty()) << "no wizard-end question";
+    EXPECT_TRUE(wizard.IsTransferring());
+    m_presenter.SetNextAnswer(IDOK);
+    Finish(EC_OK);
+    EXPECT_EQ(wizard.Mode(), DM_WIZARD_TRANSFER);
 }
 
 } // namespace
