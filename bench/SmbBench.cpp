@@ -1,8 +1,9 @@
 // Copy throughput to a Samba share on loopback: 1 GiB in 256 files of 4 MiB, written through the
 // SMB back end of the share file layer as the copy writes them (create, 262,144-byte writes,
 // close), compared with smbclient's mput of the same files in the same run. Also measures how
-// the size of the gathered SMB writes changes our figure. Runs inside the private network
-// namespace of tests/support/run-in-netns.sh (it starts itself through it).
+// the size of the gathered SMB writes changes our figure, and the program's whole copy of a file
+// (folders, temporary name, rename) into an artist and album folder, as a time per file. Runs inside the private
+// network namespace of tests/support/run-in-netns.sh (it starts itself through it).
 
 #include <algorithm>
 #include <chrono>
@@ -24,6 +25,7 @@
 #include "platform/ShareFileSystem.h"
 #include "platform/SmbShareFileSystem.h"
 #include "support/SambaServer.h"
+#include "sync/CopyToShare.h"
 
 extern char** environ;
 
@@ -117,6 +119,41 @@ bool CopyOurs(const CSambaServer& server, std::size_t nGather, bool bPartial, in
     return true;
 }
 
+// The transfer thread's side of the copy: never stopped, no pauses (they are the program's
+// waits, not its work).
+class CBenchControl final : public ITransferControl
+{
+public:
+    bool IsStopRequested() const override { return false; }
+    bool IsDeviceRemoved() const override { return false; }
+    bool Pause(std::int64_t) override { return false; }
+    void ShowProgress(unsigned, unsigned) override {}
+};
+
+// The program's copy (CCopyToShare, through the share layer as the transfer thread has it) of
+// every file into "<sTarget>\Artist a\Album b\" on the share, eight files per album, sTarget
+// standing for the computer's folder.
+bool CopyProgram(const CSambaServer& server, int nFiles, const QString& sSources, const QString& sTarget)
+{
+    SetDefaultSmbConfig(server.ClientConfig());
+    STransferRun run;
+    run.sDeviceIp = server.Address();
+    run.nTotal = static_cast<unsigned>(nFiles);
+    CBenchControl control;
+    CShareFileSystem fs;
+    CCopyToShare copy(run, control, fs);
+    for (int n = 0; n < nFiles; ++n) {
+        CContent content;
+        content.m_sSourcePath = sSources + "/" + FileName(n);
+        content.m_sTargetPath =
+            QStringLiteral("%1\\Artist %2\\Album %3\\%4").arg(sTarget).arg(n / 32).arg(n / 8).arg(FileName(n));
+        copy.HandleContent(content);
+        if (run.eResult != EC_OK)
+            return false;
+    }
+    return true;
+}
+
 // smbclient's recursive mput of the same files into sTarget.
 bool CopyPeer(const CSambaServer& server, const QString& sSources, const QString& sTarget)
 {
@@ -144,10 +181,11 @@ bool CopyPeer(const CSambaServer& server, const QString& sSources, const QString
     return WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0;
 }
 
-bool AllArrived(const QString& sFolder, int nFiles)
+bool AllArrived(const QString& sFolder, int nFiles, bool bInAlbums)
 {
     for (int n = 0; n < nFiles; ++n) {
-        if (QFileInfo(sFolder + "/" + FileName(n)).size() != kFileSize)
+        const QString sAlbum = bInAlbums ? QStringLiteral("/Artist %1/Album %2").arg(n / 32).arg(n / 8) : QString();
+        if (QFileInfo(sFolder + sAlbum + "/" + FileName(n)).size() != kFileSize)
             return false;
     }
     return true;
@@ -177,6 +215,7 @@ struct SVariant
     bool bPeer;    // smbclient instead of ours
     bool bPartial; // ours through a temporary name, as the program copies
     std::vector<double> seconds;
+    bool bProgram = false; // the program's copy of a file (CCopyToShare), into album folders
 };
 
 // Runs every variant nRounds times, interleaved, into a fresh folder each time; false when a
@@ -193,11 +232,12 @@ bool RunRounds(const CSambaServer& server, const QString& sSources, int nFiles, 
             QDir().mkpath(sShareFolder);
             ::sync(); // the previous run's writes do not flush during this one
             const double dStart = NowSeconds();
-            const bool bOk = variant.bPeer
+            const bool bOk = variant.bProgram ? CopyProgram(server, nFiles, sSources, sTarget)
+                             : variant.bPeer
                                  ? CopyPeer(server, sSources, sTarget)
                                  : CopyOurs(server, variant.nGather, variant.bPartial, nFiles, sSources, sTarget);
             const double dSeconds = NowSeconds() - dStart;
-            if (!bOk || !AllArrived(sShareFolder + "/" + sTarget, nFiles)) {
+            if (!bOk || !AllArrived(sShareFolder + "/" + sTarget, nFiles, variant.bProgram)) {
                 std::fprintf(stderr, "SmbBench: the %s copy failed\n", variant.pszName);
                 return false;
             }
@@ -230,7 +270,8 @@ int main(int, char** argv)
     const double dMiB = kFileSize / kMiB;
     std::vector<SVariant> main = {{"ours", SSmbConfig().nWriteGatherBytes, false, true, {}},
                                   {"smbclient", 0, true, false, {}},
-                                  {"ours, final names", SSmbConfig().nWriteGatherBytes, false, false, {}}};
+                                  {"ours, final names", SSmbConfig().nWriteGatherBytes, false, false, {}},
+                                  {"the program's copy", SSmbConfig().nWriteGatherBytes, false, true, {}, true}};
     if (!RunRounds(server, sSources, kFiles, kRounds, &main))
         return 1;
     // The peer's mput takes every file of the folder, so the gathering runs use ours only.
@@ -250,6 +291,10 @@ int main(int, char** argv)
     std::printf("# temporary name and rename: %+.1f %% of the copy time (best %.2f s against %.2f s)\n",
                 100.0 * (Best(main[0].seconds) / Best(main[2].seconds) - 1.0), Best(main[0].seconds),
                 Best(main[2].seconds));
+    std::printf("# the program's copy of a file into an album folder (folders, temporary name, rename): "
+                "%.2f ms per file (best %.2f s), the share layer alone with final names %.2f ms\n",
+                1000.0 * Best(main[3].seconds) / kFiles, Best(main[3].seconds),
+                1000.0 * Best(main[2].seconds) / kFiles);
     const double dOurs = kFiles * dMiB / Best(main[0].seconds);
     const double dPeer = kFiles * dMiB / Best(main[1].seconds);
     PrintBenchResult("smb_copy_1GiB_256x4MiB", dOurs, dPeer, dOurs / dPeer,

@@ -405,14 +405,25 @@ public:
         return result;
     }
 
+    // Deletes one file; < 0 and *pnErrno when that failed.
+    int Unlink(const SServer& server, const QByteArray& url, int* pnErrno)
+    {
+        return Call(server, pnErrno, [&] {
+            if (const int nFault = m_config.deleteFault ? m_config.deleteFault(url) : 0) {
+                errno = nFault;
+                return -1;
+            }
+            return smbc_getFunctionUnlink(m_pCtx)(m_pCtx, url.constData());
+        });
+    }
+
     // Deletes the partial files left on the server while it was gone (see g_leftovers); stops at
     // the first sign that it is still gone.
     void DeleteLeftovers(const SServer& server)
     {
         for (const QByteArray& url : LeftoversOf(server)) {
             int nErrno = 0;
-            const int nResult =
-                Call(server, &nErrno, [&] { return smbc_getFunctionUnlink(m_pCtx)(m_pCtx, url.constData()); });
+            const int nResult = Unlink(server, url, &nErrno);
             if (nResult != 0 && (IsUnreachableErrno(nErrno) || IsBrokenConnectionErrno(nErrno)))
                 return;
             ForgetLeftover(server, url);
@@ -778,10 +789,9 @@ DWORD CSmbShareFileSystem::DeleteFile(const QString& sPath)
     CContext* pContext = Prepare(sPath, false, &url, &dwError);
     if (!pContext)
         return dwError;
-    SMBCCTX* pCtx = pContext->Handle();
     const SServer server = ServerOf(url, m_config.nPort);
     int nErrno = 0;
-    if (pContext->Call(server, &nErrno, [&] { return smbc_getFunctionUnlink(pCtx)(pCtx, url.constData()); }) == 0)
+    if (pContext->Unlink(server, url, &nErrno) == 0)
         return ERROR_SUCCESS;
     if (IsUnreachableErrno(nErrno) || IsBrokenConnectionErrno(nErrno))
         RememberLeftover(server, url);
@@ -808,7 +818,7 @@ DWORD CSmbShareFileSystem::Rename(const QString& sFrom, const QString& sTo)
         return ERROR_SUCCESS;
     if (nErrno == EEXIST) {
         // Some servers refuse to rename over an existing file: it goes first.
-        pContext->Call(server, &nErrno, [&] { return smbc_getFunctionUnlink(pCtx)(pCtx, toUrl.constData()); });
+        pContext->Unlink(server, toUrl, &nErrno);
         if (pContext->Call(server, &nErrno, rename) == 0)
             return ERROR_SUCCESS;
     }

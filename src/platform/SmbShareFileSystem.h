@@ -34,6 +34,10 @@ struct SSmbConfig
     std::size_t nWriteGatherBytes = 1024 * 1024;
     // Credentials per share; empty means the guest logon above.
     std::function<SSmbCredentials(const QString& sHost, const QString& sShare)> credentials;
+    // For tests: the errno with which deleting the file of this smb:// URL fails without asking
+    // the server (a connection that broke just then), or 0 to delete it. The remembered partial
+    // files (see DeleteFile) hang on such failures, which a real server gives only by chance.
+    std::function<int(const QByteArray& url)> deleteFault;
 };
 
 // The configuration that newly created SMB back ends take (process-wide; the share file layer

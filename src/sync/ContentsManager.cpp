@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_set>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -275,6 +276,36 @@ QString ShareNameKey(const QString& sTarget)
     return sTarget.toCaseFolded();
 }
 
+// A hash of ShareNameKey(sText) that builds no string for the usual pure-ASCII name: equal keys
+// give equal hashes, so names whose hashes differ never meet on the share.
+std::uint64_t ShareNameKeyHash(QStringView text)
+{
+    std::uint64_t nHash = 14695981039346656037ull; // FNV-1a over the folded UTF-16 units
+    const auto add = [&nHash](char16_t c) {
+        nHash ^= c;
+        nHash *= 1099511628211ull;
+    };
+    for (const QChar ch : text) {
+        if (ch.unicode() >= 0x80) {
+            // Folding beyond ASCII can change the length ("ß" is "ss"): the full fold decides.
+            nHash = 14695981039346656037ull;
+            for (const QChar folded : text.toString().toCaseFolded())
+                add(folded.unicode());
+            return nHash;
+        }
+        const char16_t c = ch.unicode();
+        add(c >= 'A' && c <= 'Z' ? static_cast<char16_t>(c + ('a' - 'A')) : c);
+    }
+    return nHash;
+}
+
+// Whether two of the hashes are equal (sorts them).
+bool HasEqualHashes(std::vector<std::uint64_t>* pHashes)
+{
+    std::sort(pHashes->begin(), pHashes->end());
+    return std::adjacent_find(pHashes->begin(), pHashes->end()) != pHashes->end();
+}
+
 // "OFFICE\Music_b.mp3" numbered n: "OFFICE\Music_b (n).mp3".
 QString NumberedTarget(const QString& sTarget, int n)
 {
@@ -303,21 +334,33 @@ void CContentsManager::AssignShareNames(std::vector<std::unique_ptr<CContent>>* 
         if (!owners.contains(ShareNameKey(sLine.left(nBar))))
             owners.insert(ShareNameKey(sLine.left(nBar)), sLine.mid(nBar + 1));
     }
+    // The source paths as the history and the list of names write them.
     std::vector<QString> sources;
-    sources.reserve(pPlaced->size());
-    for (std::unique_ptr<CContent>& pContent : *pPlaced) {
-        sources.push_back(HistoryFieldText(pContent->m_sSourcePath));
-        const auto it = renamed.constFind(sources.back());
-        if (it != renamed.constEnd())
-            pContent->m_sTargetPath = *it;
+    const auto workOutSources = [&] {
+        if (!sources.empty())
+            return;
+        sources.reserve(pPlaced->size());
+        for (const std::unique_ptr<CContent>& pContent : *pPlaced)
+            sources.push_back(HistoryFieldText(pContent->m_sSourcePath));
+    };
+    if (!renamed.isEmpty()) {
+        workOutSources();
+        for (std::size_t i = 0; i < pPlaced->size(); ++i) {
+            const auto it = renamed.constFind(sources[i]);
+            if (it != renamed.constEnd())
+                (*pPlaced)[i]->m_sTargetPath = *it;
+        }
     }
     // The files already on the share: each successful history line's file holds the name its path
     // gives, unless an earlier line's file took it first. Usually only lines whose file name
     // matches a queued one can collide, so the others are not worked out, until a collision shows
     // that numbered names are needed (which may collide with any file on the share).
-    QSet<QString> queuedNames;
-    for (const std::unique_ptr<CContent>& pContent : *pPlaced)
-        queuedNames.insert(ShareNameKey(FileNameOf(pContent->m_sTargetPath)));
+    std::unordered_set<std::uint64_t> queuedNames; // hashes of the queued files' name keys
+    queuedNames.reserve(pPlaced->size());
+    for (const std::unique_ptr<CContent>& pContent : *pPlaced) {
+        const QString& sTarget = pContent->m_sTargetPath;
+        queuedNames.insert(ShareNameKeyHash(QStringView(sTarget).sliced(sTarget.lastIndexOf('\\') + 1)));
+    }
     const std::vector<QByteArrayView> historyPaths = m_transferredIndex.PathsInLineOrder();
     auto claimHistory = [&](bool bAll) {
         for (const QByteArrayView path : historyPaths) {
@@ -326,7 +369,7 @@ void CContentsManager::AssignShareNames(std::vector<std::unique_ptr<CContent>>* 
                 if (nSlash < 0)
                     nSlash = path.lastIndexOf('\\');
                 const QString sName = QString::fromUtf8(path.sliced(nSlash + 1));
-                if (!queuedNames.contains(ShareNameKey(FixName(sName))))
+                if (!queuedNames.contains(ShareNameKeyHash(FixName(sName))))
                     continue;
             }
             const QString sSource = QString::fromUtf8(path);
@@ -339,6 +382,18 @@ void CContentsManager::AssignShareNames(std::vector<std::unique_ptr<CContent>>* 
         }
     };
     claimHistory(false);
+    {
+        // Usually every name is different: then no key need be built to show it.
+        std::vector<std::uint64_t> hashes;
+        hashes.reserve(pPlaced->size() + static_cast<std::size_t>(owners.size()));
+        for (const std::unique_ptr<CContent>& pContent : *pPlaced)
+            hashes.push_back(ShareNameKeyHash(pContent->m_sTargetPath));
+        for (auto it = owners.constBegin(); it != owners.constEnd(); ++it)
+            hashes.push_back(ShareNameKeyHash(it.key()));
+        if (!HasEqualHashes(&hashes))
+            return;
+    }
+    workOutSources();
     const QHash<QString, QString> ownersBefore = owners;
     bool bCollision = false;
     for (std::size_t i = 0; i < pPlaced->size() && !bCollision; ++i) {
@@ -407,6 +462,16 @@ void CContentsManager::GetAllFilesPath(std::vector<SFoundFile>* pFiles)
         if (m_bStop) {
             pFiles->clear();
             return;
+        }
+        if (pFiles->empty()) {
+            // One folder's walk finds each path once: only a later folder can repeat one.
+            *pFiles = std::move(found);
+            continue;
+        }
+        if (seen.empty()) {
+            seen.reserve(pFiles->size() + found.size());
+            for (const SFoundFile& file : *pFiles)
+                seen.insert(file.sPath);
         }
         pFiles->reserve(pFiles->size() + found.size());
         for (SFoundFile& file : found) {

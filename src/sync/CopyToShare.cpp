@@ -10,6 +10,15 @@
 #include "foundation/Paths.h"
 #include "foundation/Settings.h"
 
+namespace {
+// A path that names no file or folder (the layer's codes differ by back end and by which part is
+// missing).
+bool IsNotFound(DWORD dwError)
+{
+    return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
+}
+} // namespace
+
 CCopyToShare::CCopyToShare(STransferRun& run, ITransferControl& control, IShareFileSystem& fs)
     : m_run(run), m_control(control), m_fs(fs), m_buffer(kBlockSize)
 {}
@@ -78,9 +87,15 @@ QString CCopyToShare::PrepareTargetFolder(const QString& sRelativePath)
         if (parts[i].isEmpty())
             continue;
         sTargetFolder += "\\" + parts[i];
-        if (m_fs.PathExists(sTargetFolder))
+        if (m_knownFolders.contains(sTargetFolder))
             continue;
-        if (!CreateDirectoryTreeOn(m_fs, sTargetFolder)) {
+        if (m_fs.PathExists(sTargetFolder)) {
+            m_knownFolders.insert(sTargetFolder);
+            continue;
+        }
+        if (CreateDirectoryTreeOn(m_fs, sTargetFolder)) {
+            m_knownFolders.insert(sTargetFolder);
+        } else {
             WriteLog("HandleContent: Create target folder to device fail!");
             m_run.eShareFailure = EC_TARGET_ERROR; // what the wait shows
             m_run.eResult = WaitForDeviceOffline() ? EC_DEVICE_LOST : EC_TARGET_ERROR;
@@ -181,11 +196,18 @@ void CCopyToShare::CopyToDevice(const QString& sSourcePath, const CContent& cont
     }
     const QString sTargetFile = sTargetFolder + FileNameOf(content.m_sTargetPath);
     static std::atomic<unsigned> s_nPartial{0};
+    const QString sPartialFolder = PartialFolder(ShareRootFor(m_run), CleanTargetPath(content.m_sTargetPath));
     const QString sPartialFile =
-        PartialFolder(ShareRootFor(m_run), CleanTargetPath(content.m_sTargetPath)) +
+        sPartialFolder +
         QString("\\%1-%2-%3.part").arg(::getpid()).arg(++s_nPartial).arg(FileNameOf(content.m_sTargetPath).right(64));
     std::unique_ptr<IShareWriteFile> pTarget = m_fs.CreateFile(sPartialFile, &dwError);
+    if (!pTarget && IsNotFound(dwError)) {
+        // The hidden folder was made at the run's first file; someone may have removed it since.
+        CreateDirectoryTreeOn(m_fs, sPartialFolder);
+        pTarget = m_fs.CreateFile(sPartialFile, &dwError);
+    }
     if (!pTarget) {
+        m_knownFolders.clear();
         pSource.reset();
         m_run.eShareFailure = EC_FILE_FAILED;
         m_run.eResult = WaitForDeviceOffline() ? EC_DEVICE_LOST : EC_FILE_FAILED;
@@ -255,13 +277,21 @@ void CCopyToShare::CopyToDevice(const QString& sSourcePath, const CContent& cont
     if (!bFailed) {
         // Whole: now it gets its name, replacing an older copy of the file.
         dwError = m_fs.Rename(sPartialFile, sTargetFile);
+        if (IsNotFound(dwError) && !m_knownFolders.isEmpty()) {
+            // The target folder may be one an earlier file found, removed since: made again.
+            m_knownFolders.clear();
+            if (CreateDirectoryTreeOn(m_fs, sTargetFolder.chopped(1)))
+                dwError = m_fs.Rename(sPartialFile, sTargetFile);
+        }
         if (dwError != ERROR_SUCCESS) {
             m_run.eResult = WriteErrorCode(dwError);
             bFailed = true;
         }
     }
-    if (bFailed)
+    if (bFailed) {
         m_fs.DeleteFile(sPartialFile);
-    else
+        m_knownFolders.clear(); // a folder may have gone: the next attempt looks again
+    } else {
         m_run.eResult = EC_OK;
+    }
 }

@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include <QSet>
 #include <QString>
 
 #include "platform/ShareFileSystem.h"
@@ -62,7 +63,9 @@ public:
 private:
     // Creates the folders of the relative path below the share root; returns the target folder
     // (with its trailing backslash). A folder that cannot be created sets eResult (17 when the
-    // device went offline, else 9); the copy is still attempted.
+    // device went offline, else 9); the copy is still attempted. Folders that an earlier file of
+    // this run found or made are not asked for again: each question is several round trips to
+    // the device. A failed attempt forgets them, so the retry looks again.
     QString PrepareTargetFolder(const QString& sRelativePath);
     // The code of a failed write or close: disk full at once, else after the offline wait.
     eErrorCode WriteErrorCode(DWORD dwError);
@@ -74,6 +77,7 @@ private:
     void ShowWait(STransferWait::EKind eKind, std::int64_t nWaitMs);
 
     QStringList m_preparedPartialFolders; // folders created and cleared in this run
+    QSet<QString> m_knownFolders;         // target folders found or made in this run
     QString m_sCurrentSource;             // the file under way, for the waits it shows
     unsigned m_nAttempt = 0;              // its attempt under way, from 1
 

@@ -14,6 +14,8 @@
 // the layer (the transfer thread), so what they touch must be thread-safe.
 struct SShareFaults
 {
+    // Sees every existence check (they cost the device round trips); changes nothing.
+    std::function<void(const QString& sPath)> pathExists;
     std::function<DWORD(const QString& sPath)> createFolder;
     std::function<DWORD(const QString& sPath)> createFile;
     std::function<DWORD(const QString& sPath)> openForRead;
@@ -36,7 +38,12 @@ class CFaultyShareFileSystem final : public IShareFileSystem
 public:
     explicit CFaultyShareFileSystem(std::shared_ptr<const SShareFaults> pFaults) : m_pFaults(std::move(pFaults)) {}
 
-    bool PathExists(const QString& sPath) override { return m_real.PathExists(sPath); }
+    bool PathExists(const QString& sPath) override
+    {
+        if (m_pFaults->pathExists)
+            m_pFaults->pathExists(sPath);
+        return m_real.PathExists(sPath);
+    }
 
     DWORD CreateFolder(const QString& sPath) override
     {

@@ -442,28 +442,32 @@ TEST_F(SmbShareTest, InstancesOnSeveralThreadsWriteAtTheSameTime)
 TEST_F(SmbShareTest, AFileWrittenAgainAfterItsPartialDeleteFailedIsNotDeletedLater)
 {
     StartServer();
-    constexpr int kTimeoutMs = 700;
-    CSmbShareFileSystem fs(m_server.ClientConfig(kTimeoutMs));
-    const QByteArray block = Pattern(kBlock, 9);
-    DWORD dwError = ERROR_SUCCESS;
-    auto pFile = fs.CreateFile(Internal("\\again.mp3"), &dwError);
-    ASSERT_TRUE(pFile) << dwError;
-    ASSERT_EQ(pFile->Write(block.constData(), kBlock), static_cast<DWORD>(ERROR_SUCCESS));
-    // The server goes silent mid-file: the partial file cannot be deleted and is remembered.
-    m_server.Pause();
-    for (int i = 0; i < 16 && dwError == ERROR_SUCCESS; ++i)
-        dwError = pFile->Write(block.constData(), kBlock);
-    pFile->Close();
-    pFile.reset();
-    EXPECT_NE(fs.DeleteFile(Internal("\\again.mp3")), static_cast<DWORD>(ERROR_SUCCESS));
-    m_server.Resume();
-    m_home.Clock().Advance(CSmbShareFileSystem::kUnreachableHoldMs);
+    // Deleting again.mp3 fails as over a connection that just broke, for as long as bBroken
+    // holds; every other call reaches the server.
+    bool bBroken = true;
+    SSmbConfig config = m_server.ClientConfig();
+    config.deleteFault = [&](const QByteArray& url) { return bBroken && url.endsWith("/again.mp3") ? ECONNRESET : 0; };
+    CSmbShareFileSystem fs(config);
+    EXPECT_EQ(WriteInBlocks(fs, Internal("\\again.mp3"), Pattern(kBlock, 9)), static_cast<DWORD>(ERROR_SUCCESS));
+    // The copy failed mid-file and deletes its partial file: that fails, so the file is
+    // remembered, to be deleted once the server answers again.
+    EXPECT_EQ(fs.DeleteFile(Internal("\\again.mp3")), static_cast<DWORD>(ERROR_NETNAME_DELETED));
 
-    // The retry of the same file succeeds; later calls to the server must leave it whole.
+    // The retry writes the same file whole (the remembered delete, tried first, fails again).
     const QByteArray data = Pattern(3 * kBlock, 10);
     EXPECT_EQ(WriteInBlocks(fs, Internal("\\again.mp3"), data), static_cast<DWORD>(ERROR_SUCCESS));
+    // The connection is sound again: later calls, from this instance or another, leave it whole.
+    bBroken = false;
     EXPECT_TRUE(fs.PathExists(Internal()));
-    CSmbShareFileSystem other(m_server.ClientConfig(kTimeoutMs));
+    CSmbShareFileSystem other(m_server.ClientConfig());
     EXPECT_TRUE(other.PathExists(Internal()));
     EXPECT_EQ(ReadTestFile(InternalFolder("/again.mp3")), data);
+
+    // A partial file that no retry replaced is still deleted by the first call once it can be.
+    bBroken = true;
+    EXPECT_EQ(WriteInBlocks(fs, Internal("\\again.mp3"), Pattern(kBlock, 11)), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_NE(fs.DeleteFile(Internal("\\again.mp3")), static_cast<DWORD>(ERROR_SUCCESS));
+    bBroken = false;
+    EXPECT_TRUE(other.PathExists(Internal()));
+    EXPECT_FALSE(QFileInfo::exists(InternalFolder("/again.mp3")));
 }

@@ -374,3 +374,46 @@ TEST_F(CopyToShareTest, TheFileGetsItsNameOnlyWhenWholeAndCutCopiesAreRemovedLat
     EXPECT_FALSE(QFile::exists(home.Path("internal/PC/Music/q.mp3")));
     EXPECT_EQ(QDir(sPartial).entryList(QDir::Files).size(), 1);
 }
+
+TEST_F(CopyToShareTest, FoldersAreAskedForOncePerRunAndMadeAgainWhenRemovedMeanwhile)
+{
+    std::mutex mutex;
+    QStringList checked; // existence checks on the share: each costs the device round trips
+    pFaults->pathExists = [&](const QString& sPath) {
+        std::lock_guard lock(mutex);
+        if (IsUnderShareRoot(sPath, kInternalRoot))
+            checked.append(sPath);
+    };
+    CFaultyShareFileSystem fs(pFaults);
+    CCopyToShare copy(run, control, fs);
+    const auto handle = [&](const CContent& content) {
+        const std::int64_t nStart = home.Clock().NowMs();
+        copy.HandleContent(content);
+        return home.Clock().NowMs() - nStart;
+    };
+
+    EXPECT_EQ(handle(Source("a.mp3", "first", "PC\\Rock\\Live\\a.mp3")), 300);
+    EXPECT_EQ(run.eResult, EC_OK);
+    const qsizetype nFirst = checked.size();
+    EXPECT_GE(nFirst, 3) << "PC, Rock and Live looked for";
+    EXPECT_EQ(handle(Source("b.mp3", "second", "PC\\Rock\\Live\\b.mp3")), 300);
+    EXPECT_EQ(run.eResult, EC_OK);
+    EXPECT_EQ(checked.size(), nFirst) << "the same folders are not asked for again in one run";
+
+    // Someone removes the folders on the player between two files: the file still arrives at its
+    // first attempt, with no wait.
+    ASSERT_TRUE(QDir(home.Path("internal/PC")).removeRecursively());
+    EXPECT_EQ(handle(Source("c.mp3", "third", "PC\\Rock\\Live\\c.mp3")), 300);
+    EXPECT_EQ(run.eResult, EC_OK);
+    EXPECT_EQ(ReadTestFile(home.Path("internal/PC/Rock/Live/c.mp3")), "third");
+    EXPECT_EQ(QDir(home.Path("internal/PC/.tolva-partial")).entryList(QDir::Files), QStringList());
+
+    // A failed attempt forgets the folders: the retry looks for them again.
+    int nRenames = 0;
+    pFaults->rename = [&](const QString&) { return ++nRenames == 1 ? ERROR_GEN_FAILURE : ERROR_SUCCESS; };
+    checked.clear();
+    handle(Source("d.mp3", "fourth", "PC\\Rock\\Live\\d.mp3"));
+    EXPECT_EQ(run.eResult, EC_OK);
+    EXPECT_EQ(ReadTestFile(home.Path("internal/PC/Rock/Live/d.mp3")), "fourth");
+    EXPECT_GE(checked.size(), 3);
+}

@@ -72,3 +72,25 @@ TEST_F(ShareNamesTest, SameNamedFilesOfOverLongPathsAreKeptApart)
     EXPECT_EQ(OnInternal(sComputer + "/song.mp3"), "one");
     EXPECT_EQ(OnInternal(sComputer + "/song (2).mp3"), "two");
 }
+
+// Names equal only once case is folded beyond ASCII (a Kelvin sign folds to "k") meet on the share
+// as well; a name may even meet one of another length.
+TEST_F(ShareNamesTest, NamesThatMeetOnlyBeyondAsciiAreKeptApartToo)
+{
+    AddPlayer();
+    const QString sMusic = home.Path("Music");
+    const QStringList names = {"KEY.mp3", QString::fromUtf8("Öl.mp3"), QString::fromUtf8("öL.mp3"),
+                               QString::fromUtf8("\u212Aey.mp3")};
+    for (const QString& sName : names)
+        WriteTestFile(sMusic + "/" + sName, "song " + sName.toUtf8());
+    SetLists({sMusic + "/|1"}, {"mp3|1"});
+    pCm->StartSync();
+    EXPECT_EQ(window.WaitForOutcome(), EC_OK);
+    const QString sOnShare = GetComputerNameText() + sMusic + "/";
+    EXPECT_EQ(OnInternal(sOnShare + "KEY.mp3"), "song KEY.mp3");
+    EXPECT_EQ(OnInternal(sOnShare + QString::fromUtf8("\u212Aey (2).mp3")),
+              QString::fromUtf8("song \u212Aey.mp3").toUtf8());
+    EXPECT_EQ(OnInternal(sOnShare + QString::fromUtf8("Öl.mp3")), QString::fromUtf8("song Öl.mp3").toUtf8());
+    EXPECT_EQ(OnInternal(sOnShare + QString::fromUtf8("öL (2).mp3")), QString::fromUtf8("song öL.mp3").toUtf8());
+    EXPECT_EQ(QDir(InternalDir() + "/" + sOnShare).entryList(QDir::Files).size(), 4);
+}
