@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 
 #include "foundation/Settings.h"
+#include "support/NetworkTestAids.h"
 #include "support/QtPrinters.h"
 #include "support/ReferencePlayer.h"
 #include "support/SambaServer.h"
@@ -36,32 +37,6 @@ std::string Describe(const SRun& run)
 {
     return "exit " + std::to_string(run.nExit) + "\n--- out\n" + run.sOut.toStdString() + "--- err\n" +
            run.sErr.toStdString();
-}
-
-QByteArray Bytes(qint64 nSize, int nSeed)
-{
-    QByteArray data(nSize, Qt::Uninitialized);
-    quint32 x = 2463534242u + static_cast<quint32>(nSeed);
-    for (qint64 i = 0; i < nSize; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        data[i] = static_cast<char>(x);
-    }
-    return data;
-}
-
-// Loopback at the speed of a slow home network, so that a large file takes long enough to stop
-// the player in the middle of it. Traffic control of the test's own namespace.
-bool LimitLoopback(bool bLimit)
-{
-    const QStringList args = bLimit ? QStringList{"qdisc", "replace", "dev",   "lo",  "root",    "tbf",
-                                                  "rate",  "64mbit",  "burst", "1mb", "latency", "500ms"}
-                                    : QStringList{"qdisc", "del", "dev", "lo", "root"};
-    QProcess tc;
-    tc.setProcessChannelMode(QProcess::MergedChannels);
-    tc.start("tc", args);
-    return tc.waitForFinished() && tc.exitStatus() == QProcess::NormalExit && tc.exitCode() == 0;
 }
 
 class EndToEnd : public ::testing::Test
@@ -118,8 +93,8 @@ protected:
         }
         QProcess* pTransfer = StartTolva({"transfer"});
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (QFileInfo(PartialOnShare(sSourcePath)).size() < nBytes &&
-               std::chrono::steady_clock::now() < deadline && !pTransfer->waitForFinished(20))
+        while (QFileInfo(PartialOnShare(sSourcePath)).size() < nBytes && std::chrono::steady_clock::now() < deadline &&
+               !pTransfer->waitForFinished(20))
             ;
         if (PartialOnShare(sSourcePath).isEmpty()) {
             ADD_FAILURE() << "the large file never started: " << Describe(Finish(pTransfer));
@@ -189,9 +164,9 @@ TEST_F(EndToEnd, DiscoverSelectWatchTransferAgainChangedAndPlayerLostMidFile)
     const QString sLive = Music("Album/Live/02 Encore.flac");
     const QString sSkipped = Music("Album/03 Demo.ogg"); // a type left unticked
     const QString sNotes = Music("Album/notes.txt");     // a type the player does not take
-    WriteTestFile(sSong, Bytes(700 * 1024 + 3, 1));
-    WriteTestFile(sLive, Bytes(2 * 1024 * 1024, 2));
-    WriteTestFile(sSkipped, Bytes(5000, 3));
+    WriteTestFile(sSong, PseudoRandomBytes(700 * 1024 + 3, 1));
+    WriteTestFile(sLive, PseudoRandomBytes(2 * 1024 * 1024, 2));
+    WriteTestFile(sSkipped, PseudoRandomBytes(5000, 3));
     WriteTestFile(sNotes, "liner notes");
 
     // Discover: one search pass lists the player with its address, power and types.
@@ -239,7 +214,7 @@ TEST_F(EndToEnd, DiscoverSelectWatchTransferAgainChangedAndPlayerLostMidFile)
     EXPECT_EQ(History().size(), 2);
 
     // One file changed: only that one goes again.
-    WriteTestFile(sSong, Bytes(650 * 1024, 4));
+    WriteTestFile(sSong, PseudoRandomBytes(650 * 1024, 4));
     QFile song(sSong);
     ASSERT_TRUE(song.open(QIODevice::ReadWrite));
     ASSERT_TRUE(song.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
@@ -254,7 +229,7 @@ TEST_F(EndToEnd, DiscoverSelectWatchTransferAgainChangedAndPlayerLostMidFile)
     // The player stops answering during a large file: the run ends as "device lost", and the
     // part already written is removed from the share.
     const QString sLarge = Music("Album/04 Long Suite.flac");
-    WriteTestFile(sLarge, Bytes(96 * 1024 * 1024, 5));
+    WriteTestFile(sLarge, PseudoRandomBytes(96 * 1024 * 1024, 5));
     QProcess* pTransfer = StartSlowTransferOf(sLarge, 4 * 1024 * 1024);
     ASSERT_TRUE(pTransfer);
     EXPECT_TRUE(player->Do("offline"));
@@ -291,7 +266,7 @@ TEST_F(EndToEnd, AddByAddressNotReadyPlayerAndNobodyAtTheAddress)
 
     // A player that does not wake: the run retries once ("DevicePowerFrequency" 1), 5 s later,
     // then reports it not ready (code 11, exit 21). The transfer finds it by its address.
-    WriteTestFile(Music("a.mp3"), Bytes(1000, 6));
+    WriteTestFile(Music("a.mp3"), PseudoRandomBytes(1000, 6));
     ASSERT_EQ(Tolva({"folders", "add", home.Path("Music Library")}).nExit, 0);
     WriteSettingDword(kSettingDevicePowerFrequency, 1);
     WriteSettingDword("PowerRebootWaitingTimeSecond", 1);
@@ -313,7 +288,7 @@ TEST_F(EndToEnd, AddByAddressNotReadyPlayerAndNobodyAtTheAddress)
     // Ctrl+C during a large file: the run is cancelled (code 8, exit 18), the part already
     // written is removed, and the file leaves no line in the history.
     const QString sLarge = Music("b.flac");
-    WriteTestFile(sLarge, Bytes(64 * 1024 * 1024, 7));
+    WriteTestFile(sLarge, PseudoRandomBytes(64 * 1024 * 1024, 7));
     QProcess* pTransfer = StartSlowTransferOf(sLarge, 2 * 1024 * 1024);
     ASSERT_TRUE(pTransfer);
     ::kill(static_cast<pid_t>(pTransfer->processId()), SIGINT);
@@ -381,7 +356,7 @@ TEST_F(PlayerAnswers, OverlongUuidAndAWakeThatDoesNotTakeAreNamed)
     // The player takes the wake request and stays asleep: the user sees what is waited for.
     Start("127.0.0.7", {"--no-ssdp", "--power", "networkReady", "--wake-ignore"});
     ASSERT_EQ(Tolva({"add", "127.0.0.7"}).nExit, 0);
-    WriteTestFile(Music("a.mp3"), Bytes(100, 8));
+    WriteTestFile(Music("a.mp3"), PseudoRandomBytes(100, 8));
     ASSERT_EQ(Tolva({"folders", "add", home.Path("Music Library")}).nExit, 0);
     ASSERT_EQ(Tolva({"types", "tick", "mp3"}).nExit, 0);
     WriteSettingDword(kSettingDevicePowerFrequency, 0);

@@ -20,42 +20,17 @@
 #include "app/Tray.h"
 #include "desktop/TrayPresence.h"
 #include "device/UPnPDeviceFinder.h"
-#include "sync/DeviceLists.h"
+#include "support/NetworkTestAids.h"
 #include "support/ReferencePlayer.h"
 #include "support/SambaServer.h"
 #include "support/desktop/FakeStatusNotifierHost.h"
+#include "sync/DeviceLists.h"
 #include "sync/TransferHistory.h"
 #include "ui/shell/ShellFixture.h"
 
 namespace {
 
 const char* const kPlayerIp = "127.0.0.2";
-
-QByteArray Bytes(qint64 nSize, int nSeed)
-{
-    QByteArray data(nSize, Qt::Uninitialized);
-    quint32 x = 2463534242u + static_cast<quint32>(nSeed);
-    for (qint64 i = 0; i < nSize; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        data[i] = static_cast<char>(x);
-    }
-    return data;
-}
-
-// Loopback at the speed of a home network, so that the copy lasts through several animation
-// cycles. Traffic control of the test's own namespace.
-bool LimitLoopback(bool bLimit)
-{
-    const QStringList args = bLimit ? QStringList{"qdisc", "replace", "dev",   "lo",  "root",    "tbf",
-                                                  "rate",  "64mbit",  "burst", "1mb", "latency", "500ms"}
-                                    : QStringList{"qdisc", "del", "dev", "lo", "root"};
-    QProcess tc;
-    tc.setProcessChannelMode(QProcess::MergedChannels);
-    tc.start("tc", args);
-    return tc.waitForFinished() && tc.exitStatus() == QProcess::NormalExit && tc.exitCode() == 0;
-}
 
 class CTrayTransferTest : public CShellTest
 {
@@ -91,7 +66,7 @@ protected:
         m_sUuid = QString::fromStdString(m_pPlayer->Udn());
         for (int i = 1; i <= nFiles; ++i) {
             const QString sPath = m_home.Path(QString("Music/Album/0%1 Song.mp3").arg(i));
-            m_songs.emplace_back(sPath, Bytes(nBytes + i, i));
+            m_songs.emplace_back(sPath, PseudoRandomBytes(nBytes + i, i));
             WriteTestFile(sPath, m_songs.back().second);
         }
         WriteSettingDword(kSettingFirstRun, 0);

@@ -15,6 +15,24 @@ const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
 const QString kItemPath = QStringLiteral("/StatusNotifierItem");
 const QString kItemInterface = QStringLiteral("org.kde.StatusNotifierItem");
 
+// Reads an array of (width, height, ARGB bytes) pictures; returns them as "WxH:" plus the bytes
+// each, one after the other.
+QByteArray ReadPixmaps(const QDBusArgument& arg)
+{
+    QByteArray all;
+    arg.beginArray();
+    while (!arg.atEnd()) {
+        int nWidth = 0, nHeight = 0;
+        QByteArray pixels;
+        arg.beginStructure();
+        arg >> nWidth >> nHeight >> pixels;
+        arg.endStructure();
+        all += QByteArray::number(nWidth) + 'x' + QByteArray::number(nHeight) + ':' + pixels;
+    }
+    arg.endArray();
+    return all;
+}
+
 void ReadLayout(const QDBusArgument& arg, std::vector<CStatusNotifierItemReader::SMenuItem>& items)
 {
     int nId = 0;
@@ -77,8 +95,8 @@ CStatusNotifierItemReader::CStatusNotifierItemReader(QString sService) : m_sServ
 
 QVariant CStatusNotifierItemReader::Property(const QString& sName) const
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(m_sService, kItemPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                       QStringLiteral("Get"));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        m_sService, kItemPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     call << kItemInterface << sName;
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::BlockWithGui, 5000);
     return reply.arguments().isEmpty() ? QVariant() : reply.arguments().at(0).value<QDBusVariant>().variant();
@@ -90,15 +108,7 @@ QString CStatusNotifierItemReader::ToolTipTitle() const
     QString sIconName, sTitle, sText;
     arg.beginStructure();
     arg >> sIconName;
-    arg.beginArray();
-    while (!arg.atEnd()) {
-        int nWidth = 0, nHeight = 0;
-        QByteArray pixels;
-        arg.beginStructure();
-        arg >> nWidth >> nHeight >> pixels;
-        arg.endStructure();
-    }
-    arg.endArray();
+    ReadPixmaps(arg);
     arg >> sTitle >> sText;
     arg.endStructure();
     return sTitle;
@@ -107,18 +117,7 @@ QString CStatusNotifierItemReader::ToolTipTitle() const
 QByteArray CStatusNotifierItemReader::IconPixels() const
 {
     const QDBusArgument arg = Property(QStringLiteral("IconPixmap")).value<QDBusArgument>();
-    QByteArray all;
-    arg.beginArray();
-    while (!arg.atEnd()) {
-        int nWidth = 0, nHeight = 0;
-        QByteArray pixels;
-        arg.beginStructure();
-        arg >> nWidth >> nHeight >> pixels;
-        arg.endStructure();
-        all += QByteArray::number(nWidth) + 'x' + QByteArray::number(nHeight) + ':' + pixels;
-    }
-    arg.endArray();
-    return all;
+    return ReadPixmaps(arg);
 }
 
 std::vector<CStatusNotifierItemReader::SMenuItem> CStatusNotifierItemReader::Menu() const
