@@ -18,14 +18,8 @@ fail() {
   exit 1
 }
 
-export HOME=$home XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share XDG_MUSIC_DIR=$home/Music
-unset LANGUAGE LC_ALL LC_MESSAGES
-export LANG=C.UTF-8
-# Setup already done: the console starts, without the setup announcement.
-mkdir -p "$XDG_CONFIG_HOME/Brenvik Corporation"
-cat >"$XDG_CONFIG_HOME/Brenvik Corporation/TolvaMusicTransfer.conf" <<'JSON'
-{"Software\\Brenvik Corporation\\TolvaMusicTransfer": {"FirstRun": {"type": "REG_DWORD", "data": 0}}}
-JSON
+. "$(dirname "$0")/../support/profile.sh"
+use_setup_profile "$home"
 
 # Waits up to about 20 s for a condition.
 wait_for() {
