@@ -82,12 +82,15 @@ QString CCopyToShare::PrepareTargetFolder(const QString& sRelativePath)
     // The share paths keep their long form implicitly: the share layer takes paths of any length.
     QString sTargetFolder = ShareRootFor(m_run);
     const QStringList parts = sRelativePath.split('\\');
-    // Every part but the last is a folder; the last is the file name.
+    // Every part but the last is a folder; the last is the file name. The whole folder path is
+    // returned even when a folder could not be made, so that the file never goes into a folder
+    // above its own.
+    bool bFailed = false;
     for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
         if (parts[i].isEmpty())
             continue;
         sTargetFolder += "\\" + parts[i];
-        if (m_knownFolders.contains(sTargetFolder))
+        if (bFailed || m_knownFolders.contains(sTargetFolder))
             continue;
         if (m_fs.PathExists(sTargetFolder)) {
             m_knownFolders.insert(sTargetFolder);
@@ -100,7 +103,7 @@ QString CCopyToShare::PrepareTargetFolder(const QString& sRelativePath)
             m_run.eShareFailure = EC_TARGET_ERROR; // what the wait shows
             m_run.eResult = WaitForDeviceOffline() ? EC_DEVICE_LOST : EC_TARGET_ERROR;
             m_run.eShareFailure = m_run.eResult;
-            break;
+            bFailed = true;
         }
     }
     return sTargetFolder + "\\";

@@ -417,3 +417,17 @@ TEST_F(CopyToShareTest, FoldersAreAskedForOncePerRunAndMadeAgainWhenRemovedMeanw
     EXPECT_EQ(ReadTestFile(home.Path("internal/PC/Rock/Live/d.mp3")), "fourth");
     EXPECT_GE(checked.size(), 3);
 }
+
+TEST_F(CopyToShareTest, AFolderThatCouldNotBeMadeNeverSendsTheFileIntoTheFolderAboveIt)
+{
+    // "Rock", a folder in the middle, cannot be made when the file's folders are prepared (a
+    // passing fault: both tries of that folder fail).
+    int nTries = 0;
+    pFaults->createFolder = [&](const QString& sPath) {
+        return sPath.endsWith("\\Rock") && ++nTries <= 2 ? ERROR_GEN_FAILURE : ERROR_SUCCESS;
+    };
+    Handle(Source("a.mp3", "song", "PC\\Rock\\Live\\a.mp3"));
+    EXPECT_EQ(run.eResult, EC_OK);
+    EXPECT_EQ(ReadTestFile(home.Path("internal/PC/Rock/Live/a.mp3")), "song");
+    EXPECT_FALSE(QFileInfo::exists(home.Path("internal/PC/Rock/a.mp3")));
+}
