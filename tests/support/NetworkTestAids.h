@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDirIterator>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QStringList>
 
 // File contents that differ from seed to seed and never compress (xorshift bytes), so a copy that
@@ -27,8 +29,25 @@ inline bool LimitLoopback(bool bLimit)
     const QStringList args = bLimit ? QStringList{"qdisc", "replace", "dev",   "lo",  "root",    "tbf",
                                                   "rate",  "64mbit",  "burst", "1mb", "latency", "500ms"}
                                     : QStringList{"qdisc", "del", "dev", "lo", "root"};
+    // tc lives in the system folders, which a user's PATH may lack.
+    QString sTc = QStandardPaths::findExecutable("tc");
+    if (sTc.isEmpty())
+        sTc = QStandardPaths::findExecutable("tc", {"/usr/sbin", "/sbin"});
     QProcess tc;
     tc.setProcessChannelMode(QProcess::MergedChannels);
-    tc.start("tc", args);
+    tc.start(sTc.isEmpty() ? QStringLiteral("tc") : sTc, args);
     return tc.waitForFinished() && tc.exitStatus() == QProcess::NormalExit && tc.exitCode() == 0;
+}
+
+// The copy of a source file on a player's share folder (below "<computer>/<source path>"), or
+// empty when there is none.
+inline QString CopyOnShare(const QString& sShareDir, const QString& sSourcePath)
+{
+    QDirIterator it(sShareDir, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString sPath = it.next();
+        if (sPath.endsWith(sSourcePath))
+            return sPath;
+    }
+    return {};
 }

@@ -105,16 +105,7 @@ protected:
 
     // The file's copy on the player's internal share (below "<computer>/<source path>"), or
     // empty when there is none.
-    QString OnShare(const QString& sSourcePath) const
-    {
-        QDirIterator it(m_sShareDir, QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString sPath = it.next();
-            if (sPath.endsWith(sSourcePath))
-                return sPath;
-        }
-        return {};
-    }
+    QString OnShare(const QString& sSourcePath) const { return CopyOnShare(m_sShareDir, sSourcePath); }
     // The file's copy under way: a temporary file in the computer's hidden folder on the share,
     // named after the file; empty when there is none.
     QString PartialOnShare(const QString& sSourcePath) const

@@ -123,16 +123,7 @@ protected:
         return true;
     }
     // The file's copy on the share (below "<computer>/<source path>"); empty when there is none.
-    QString OnShare(const QString& sSourcePath) const
-    {
-        QDirIterator it(m_sShareDir, QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString sPath = it.next();
-            if (sPath.endsWith(sSourcePath))
-                return sPath;
-        }
-        return {};
-    }
+    QString OnShare(const QString& sSourcePath) const { return CopyOnShare(m_sShareDir, sSourcePath); }
 
     CPanel m_panel;
     CTrayPresence m_presence{m_timers};
