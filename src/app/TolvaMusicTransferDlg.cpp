@@ -18,8 +18,8 @@
 
 #include "app/AboutDlg.h"
 #include "app/ResourceIds.h"
-#include "app/Tray.h"
 #include "app/TransferOutcome.h"
+#include "app/Tray.h"
 #include "app/WaitDlg.h"
 #include "app/WizardEndDlg.h"
 #include "controls/DevicePicture.h"
@@ -36,14 +36,14 @@
 #include "foundation/Paths.h"
 #include "foundation/Settings.h"
 #include "foundation/StringTable.h"
-#include "sync/DeviceLists.h"
-#include "sync/TransferHistory.h"
-#include "sync/TransferLock.h"
-#include "sync/WatchedFolderRules.h"
 #include "pages/PropertyTreePageConnection.h"
 #include "pages/PropertyTreePageContentsSettings.h"
 #include "pages/PropertyTreePageSyncSettings.h"
 #include "platform/SettingsStore.h"
+#include "sync/DeviceLists.h"
+#include "sync/TransferHistory.h"
+#include "sync/TransferLock.h"
+#include "sync/WatchedFolderRules.h"
 
 namespace {
 
@@ -776,10 +776,19 @@ bool CTolvaMusicTransferDlg::IsAnySettingChanged()
 
 void CTolvaMusicTransferDlg::SaveAllSettings()
 {
-    m_pPageContents->CommitExtensionList();
-    m_pPageContents->CommitFolderList();
+    CommitContentsLists();
     m_pPageSync->CommitValues();
     m_pPageSync->ApplySyncSettings();
+}
+
+// Writes the Contents Settings page's lists. One that could not be written is told at once: the
+// transfer would otherwise run on the lists saved before, while the page shows the new ones.
+void CTolvaMusicTransferDlg::CommitContentsLists()
+{
+    if (m_pPageContents->CommitLists())
+        return;
+    WriteLog("The watched folders or file types could not be written.");
+    m_presenter.Show(this, ListsNotWrittenBox(AppDataFolder()));
 }
 
 void CTolvaMusicTransferDlg::OnApply()
@@ -976,8 +985,7 @@ void CTolvaMusicTransferDlg::OnExit()
         Quit();
     }
     // Unsaved page edits are kept.
-    m_pPageContents->CommitFolderList();
-    m_pPageContents->CommitExtensionList();
+    CommitContentsLists();
     m_pPageSync->ApplySyncSettings(false); // quitting: no note about the priority any more
 }
 
@@ -1017,8 +1025,7 @@ void CTolvaMusicTransferDlg::OnNext()
         SetLabelStates(SEL_FOCUS_UNAVAILABLE, SEL_FOCUS_UNAVAILABLE, SEL_FOCUS_NORMAL);
         m_pUi->btnNext->setEnabled(false);
         m_pPageSync->ShowTransferredFilesList(false);
-        m_pPageContents->CommitExtensionList();
-        m_pPageContents->CommitFolderList();
+        CommitContentsLists();
         ShowPage(CPropertyTreePageSyncSettings::kTemplateId);
         m_pUi->btnEnd->setFocus();
     }
@@ -1047,8 +1054,7 @@ void CTolvaMusicTransferDlg::OnWizardEnd()
         if (m_presenter.Show(this, Box(174, MSG_BUTTONS_YESNO, MSG_ICON_NONE, IDNO)) != IDYES)
             return;
         StoreCurrentSelection();
-        m_pPageContents->CommitExtensionList();
-        m_pPageContents->CommitFolderList();
+        CommitContentsLists();
     }
     const int nResult = RunWizardEndDialog();
     if (nResult == IDNO)
@@ -1535,7 +1541,7 @@ void CTolvaMusicTransferDlg::OnIdle()
         // Refused (another transfer holds the profile): the next idle period tries again.
         m_bAutoTransfer = false;
         if (m_pActivity)
-            m_pActivity->Arm(static_cast<std::int64_t>(GetAutoTransferTime()) * 60000);
+            m_pActivity->Arm(static_cast<std::int64_t>(GetAutoTransferTime()) * IdleMinuteMs());
     }
 }
 

@@ -236,6 +236,8 @@ private:
     // The wizard-end dialog: 1 quit and start transferring, 2 quit without, 7 closed.
     int RunWizardEndDialog();
     void RunWaitDialog();
+    // Writes both lists of the Contents Settings page; tells the user when one could not be written.
+    void CommitContentsLists();
     void CloseWaitDialog();
     void RunAboutBox();
     void OnExplore();

@@ -1,10 +1,13 @@
 #include "app/TransferOutcome.h"
 
+#include <QDir>
+
 #include "foundation/StringTable.h"
 
 namespace {
 
 constexpr unsigned kIdsHistoryNotWritten = 1150;
+constexpr unsigned kIdsListsNotWritten = 1162;
 constexpr unsigned kIdsTransferRunning = 1154;
 constexpr unsigned kIdsRefusedInARow = 1160;
 
@@ -55,7 +58,8 @@ SMessageBox TransferOutcomeBox(const STransferOutcome& o)
     if (o.bHistoryNotWritten && !o.bQuitAfterTransfer) {
         // A clean run must not read as a success: the history note replaces "finished".
         const bool bKeepResult = box.nTextId != 0 && box.nTextId != IDS_TRANSFER_FINISHED;
-        const QString sResult = bKeepResult ? (box.sText.isEmpty() ? LoadStringText(box.nTextId) : box.sText) : QString();
+        const QString sResult =
+            bKeepResult ? (box.sText.isEmpty() ? LoadStringText(box.nTextId) : box.sText) : QString();
         const QString sNote = LoadStringText(kIdsHistoryNotWritten).arg(o.sHistoryPath);
         box.nTextId = kIdsHistoryNotWritten;
         box.sText = sResult.isEmpty() ? sNote : sResult + QLatin1Char('\n') + sNote;
@@ -70,5 +74,14 @@ SMessageBox TransferLockedBox(const QString& sHolder)
     box.nTextId = kIdsTransferRunning;
     box.sText = LoadStringText(kIdsTransferRunning).arg(sHolder);
     box.eIcon = MSG_ICON_WARNING;
+    return box;
+}
+
+SMessageBox ListsNotWrittenBox(const QString& sFolder)
+{
+    SMessageBox box;
+    box.nTextId = kIdsListsNotWritten;
+    box.sText = LoadStringText(kIdsListsNotWritten).arg(QDir::toNativeSeparators(sFolder));
+    box.eIcon = MSG_ICON_ERROR;
     return box;
 }

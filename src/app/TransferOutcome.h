@@ -36,3 +36,7 @@ SMessageBox TransferOutcomeBox(const STransferOutcome& outcome);
 
 // The box that refuses a start while another transfer holds the profile: names the holder.
 SMessageBox TransferLockedBox(const QString& sHolder);
+
+// The box that tells that the watched folders and file types could not be written in sFolder:
+// a transfer would run on the lists saved before.
+SMessageBox ListsNotWrittenBox(const QString& sFolder);

@@ -168,8 +168,7 @@ void CPropertyTreePageContentsSettings::LoadContentsPage(const QString& sUuid, c
     m_pUi->extensionList->LoadExtensions(sUuid, extensions);
     m_pUi->folderList->LoadFolders(sUuid, folders);
     m_sDeviceUuid = sUuid;
-    m_pUi->extensionList->MarkSaved();
-    m_pUi->folderList->MarkSaved();
+    MarkListsSaved();
     // A plain two-state box again, unless it shows the mixed state (kept for assistive
     // technology; a press or key turns it two-state before it acts).
     if (!m_bSelectAllMixed)
@@ -188,9 +187,9 @@ bool CPropertyTreePageContentsSettings::IsFolderListModified() const
     return m_pUi->folderList->IsModified();
 }
 
-void CPropertyTreePageContentsSettings::CommitFolderList()
+bool CPropertyTreePageContentsSettings::CommitFolderList()
 {
-    m_pUi->folderList->Commit();
+    return m_pUi->folderList->Commit();
 }
 
 void CPropertyTreePageContentsSettings::RevertFolderList()
@@ -204,9 +203,18 @@ bool CPropertyTreePageContentsSettings::IsExtensionListModified() const
     return m_pUi->extensionList->IsModified();
 }
 
-void CPropertyTreePageContentsSettings::CommitExtensionList()
+bool CPropertyTreePageContentsSettings::CommitExtensionList()
 {
-    m_pUi->extensionList->Commit();
+    return m_pUi->extensionList->Commit();
+}
+
+bool CPropertyTreePageContentsSettings::CommitLists()
+{
+    // File types first: a transfer that starts between the two writes finds no new folder
+    // without its types.
+    const bool bExtensions = CommitExtensionList() || m_pUi->extensionList->DeviceId().isEmpty();
+    const bool bFolders = CommitFolderList() || m_pUi->folderList->DeviceId().isEmpty();
+    return bExtensions && bFolders;
 }
 
 void CPropertyTreePageContentsSettings::RevertExtensionList()

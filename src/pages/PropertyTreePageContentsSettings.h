@@ -50,11 +50,15 @@ public:
     void ReloadSavedLists(const QString& sUuid);
 
     bool IsFolderListModified() const;
-    // Writes the folders to the player's list file and marks them saved (nothing without a player).
-    void CommitFolderList();
+    // Writes the folders to the player's list file and marks them saved (nothing without a player);
+    // false when nothing was written.
+    bool CommitFolderList();
     void RevertFolderList();
     bool IsExtensionListModified() const;
-    void CommitExtensionList();
+    bool CommitExtensionList();
+    // Writes both lists, the file types first; false when a list of a player could not be written
+    // (it then stays unsaved).
+    bool CommitLists();
     void RevertExtensionList();
     // Both lists on screen count as saved, without writing them.
     void MarkListsSaved();

@@ -32,6 +32,7 @@
 #include "device/DeviceInfo.h"
 #include "foundation/Environment.h"
 #include "foundation/MessageIds.h"
+#include "foundation/Paths.h"
 #include "foundation/Settings.h"
 #include "pages/DetailDialog.h"
 #include "pages/PropertyTreePageConnection.h"
@@ -379,6 +380,7 @@ int main(int argc, char** argv)
         shooter.ShootBox(presenter, TransferOutcomeBox(outcome), "box-outcome-refused-in-a-row");
         shooter.ShootBox(presenter, TransferLockedBox("tolva (process 4711)"), "box-transfer-running");
         shooter.ShootBox(presenter, 1161, MSG_BUTTONS_OK, MSG_ICON_WARNING, "box-priority-high-refused");
+        shooter.ShootBox(presenter, ListsNotWrittenBox(AppDataFolder()), "box-lists-not-written");
         offenders << shooter.Offenders();
     }
     for (const QString& sOffender : offenders)

@@ -275,15 +275,18 @@ TEST_F(CWizardTest, AListThatCouldNotBeWrittenHoldsUpNeitherApplyNorTheFirstTran
     QDir(sPlayerFolder).removeRecursively();
     WriteTestFile(sPlayerFolder, "not a folder");
     wnd.ContentsPage().SetExtensionList({"mp3|1"});
+    m_presenter.SetNextAnswer(IDOK);
     Click(IDC_NEXT);
     EXPECT_TRUE(wnd.ContentsPage().IsExtensionListModified()) << "the write failed";
+    ASSERT_EQ(m_presenter.ShownIds(), std::vector<unsigned>{1162}) << "and the user is told";
+    EXPECT_TRUE(m_presenter.Shown()[0].sText.contains(QDir::toNativeSeparators(AppDataFolder())));
 
     // Without its lists the run ends at once with its own message, and that is the only one.
     m_presenter.SetNextAnswer(IDOK);
     EXPECT_TRUE(EndWizard(CWizardEndDlg::kResultStart));
     wnd.CommonManager().ContentsManager().JoinScan();
     QCoreApplication::processEvents();
-    EXPECT_EQ(m_presenter.ShownIds(), std::vector<unsigned>{158});
+    EXPECT_EQ(m_presenter.ShownIds(), (std::vector<unsigned>{1162, 158}));
     EXPECT_FALSE(wnd.IsAnySettingChanged());
     EXPECT_FALSE(Button(IDC_APPLY)->isEnabled());
     EXPECT_TRUE(QFileInfo(sPlayerFolder).isFile()) << "nothing was written in its place";
