@@ -346,7 +346,10 @@ fi
 # whose ids come from newuidmap/newgidmap and the user's ranges in /etc/subuid and /etc/subgid
 # (--map-auto) may allow it. The ways, best first:
 #   root:    a network and mount namespace, no user namespace
-#   subids:  a user namespace with this user's subordinate ids, root in it; smbd as with root
+#   subids:  a user namespace with this user's subordinate ids, root in it; smbd as with root.
+#            On the user's display the rest runs as this user again, as in the nested way: root
+#            in a user namespace claims user id 0 when it logs on to the user's session bus,
+#            which sees this user's id and refuses it.
 #   nested:  a user namespace with only this user mapped, root in it for the network set-up,
 #            then a nested one as this user, where smbd runs without root rights (and so does
 #            not call setgroups for the sessions it serves)
@@ -365,6 +368,11 @@ if [ "$(id -u)" -eq 0 ]; then
 elif [ "$(probe --user --map-auto --map-root-user || true)" = "allow" ]; then
   namespace=(unshare --user --map-auto --map-root-user --net --mount)
   how="user, network and mount namespace with this user's subordinate ids"
+  if [ "${TOLVA_DEMO_DESKTOP:-}" = "display" ] && probe_nested; then
+    TOLVA_DEMO_AS_USER="$(id -u) $(id -g)"
+    export TOLVA_DEMO_AS_USER
+    how="$how; the program and the player's smbd run as this user"
+  fi
 elif probe_nested; then
   namespace=(unshare --user --map-root-user --net --mount)
   TOLVA_DEMO_AS_USER="$(id -u) $(id -g)"
