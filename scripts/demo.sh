@@ -7,11 +7,12 @@
 #
 #   scripts/demo.sh             install what is missing, build, run the demonstration
 #   scripts/demo.sh --no-build  run it with the programs already in build/release
+#   scripts/demo.sh --desktop   the same with the desktop program (options in any order)
 #
 # Exit code 0 when the first transfer succeeded and the share holds exactly the files of the
 # ticked types; otherwise non-zero, with the reason.
 #
-# With --desktop (after --no-build) the desktop program takes the place of `tolva`, in the same
+# With --desktop the desktop program takes the place of `tolva`, in the same
 # private namespace with a reference player and sample albums: on the user's display when there
 # is one the namespace can reach, until the program ends; otherwise on a private X server, where
 # tools/desktop-driver/desktop_driver.py goes through the first-start wizard and a transfer as a
@@ -73,8 +74,10 @@ if [ "${TOLVA_DEMO_STAGE:-}" = "demo" ] && [ -n "${TOLVA_DEMO_DESKTOP:-}" ]; the
   unset http_proxy https_proxy all_proxy no_proxy HTTP_PROXY HTTPS_PROXY ALL_PROXY NO_PROXY
   if [ "$TOLVA_DEMO_DESKTOP" = "display" ]; then
     # The user's display: the program's single-instance lock in a runtime folder of its own, so
-    # that it never reaches a copy of the program the user runs.
-    XDG_RUNTIME_DIR=$(mktemp -d "${TMPDIR:-/tmp}/tolva-run-runtime.XXXXXX")
+    # that it never reaches a copy of the program the user runs. It lies in the demonstration's
+    # temporary folder, which goes when the demonstration ends.
+    XDG_RUNTIME_DIR="$1/runtime"
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
     export XDG_RUNTIME_DIR
     exec /usr/bin/python3 "$driver" show "$desktop_program" "$player"
   fi
@@ -281,12 +284,20 @@ fi
 # Outside: build, then pick the best private namespace this machine allows and run inside it.
 # ---------------------------------------------------------------------------------------------
 desktop=""
-if [ "${1:-}" != "--no-build" ]; then
+no_build=""
+for option in "$@"; do
+  case "$option" in
+  --desktop) desktop=yes ;;
+  --no-build) no_build=yes ;;
+  *) fail "unknown option \"$option\" (--desktop, --no-build)" ;;
+  esac
+done
+if [ -z "$no_build" ]; then
   "$root/scripts/install-deps.sh" >/dev/null
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVA_BUILD_TESTS=OFF >/dev/null
-  cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target tolva tolva-reference-player >/dev/null
-elif [ "${2:-}" = "--desktop" ]; then
-  desktop=yes
+  targets=(tolva tolva-reference-player)
+  [ -z "$desktop" ] || targets=(tolva-music-transfer tolva-reference-player)
+  cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target "${targets[@]}" >/dev/null
 fi
 if [ -n "$desktop" ]; then
   [ -x "$desktop_program" ] && [ -x "$player" ] || fail "$desktop_program or $player is missing; run scripts/run.sh"
@@ -319,6 +330,8 @@ if [ -n "$desktop" ]; then
     # A session bus on an abstract socket is out of the namespace's reach too: without it there
     # is no tray icon, and the settings window shows.
     case "${DBUS_SESSION_BUS_ADDRESS:-}" in *abstract=*) unset DBUS_SESSION_BUS_ADDRESS ;; esac
+    # The display's key stays where it is when the program gets a throw-away home folder.
+    export XAUTHORITY="${XAUTHORITY:-$HOME/.Xauthority}"
   else
     rm -rf -- "$shots"
     mkdir -p "$shots"
@@ -333,7 +346,10 @@ fi
 # whose ids come from newuidmap/newgidmap and the user's ranges in /etc/subuid and /etc/subgid
 # (--map-auto) may allow it. The ways, best first:
 #   root:    a network and mount namespace, no user namespace
-#   subids:  a user namespace with this user's subordinate ids, root in it; smbd as with root
+#   subids:  a user namespace with this user's subordinate ids, root in it; smbd as with root.
+#            On the user's display the rest runs as this user again, as in the nested way: root
+#            in a user namespace claims user id 0 when it logs on to the user's session bus,
+#            which sees this user's id and refuses it.
 #   nested:  a user namespace with only this user mapped, root in it for the network set-up,
 #            then a nested one as this user, where smbd runs without root rights (and so does
 #            not call setgroups for the sessions it serves)
@@ -352,6 +368,11 @@ if [ "$(id -u)" -eq 0 ]; then
 elif [ "$(probe --user --map-auto --map-root-user || true)" = "allow" ]; then
   namespace=(unshare --user --map-auto --map-root-user --net --mount)
   how="user, network and mount namespace with this user's subordinate ids"
+  if [ "${TOLVA_DEMO_DESKTOP:-}" = "display" ] && probe_nested; then
+    TOLVA_DEMO_AS_USER="$(id -u) $(id -g)"
+    export TOLVA_DEMO_AS_USER
+    how="$how; the program and the player's smbd run as this user"
+  fi
 elif probe_nested; then
   namespace=(unshare --user --map-root-user --net --mount)
   TOLVA_DEMO_AS_USER="$(id -u) $(id -g)"

@@ -41,4 +41,32 @@ fi
 
 export DISPLAY=":$display" XDG_RUNTIME_DIR="$runtime" QT_QPA_PLATFORM=xcb
 unset WAYLAND_DISPLAY XDG_ACTIVATION_TOKEN DESKTOP_STARTUP_ID
-dbus-run-session -- "$@"
+# The command runs in the background, so that a stop (SIGTERM, SIGINT, SIGHUP) reaches this shell
+# at once and is passed on to the command, which ends in its own way (the desktop driver quits the
+# program and the player it started); dbus-run-session then ends its bus and returns the command's
+# exit code. The signal goes to the command itself, whose process id it writes to a file:
+# dbus-run-session would end alone on it and leave the bus and the command behind.
+command_pid="$runtime/command.pid"
+dbus-run-session -- sh -c 'echo "$$" >"$0" && exec "$@"' "$command_pid" "$@" &
+session=$!
+stopped=
+stop() {
+  stopped=yes
+  local pid=""
+  for _ in $(seq 100); do # the file is written as the command starts
+    pid=$(cat "$command_pid" 2>/dev/null)
+    [ -n "$pid" ] && break
+    kill -0 "$session" 2>/dev/null || return 0
+    sleep 0.05
+  done
+  kill -TERM "${pid:-$session}" 2>/dev/null
+}
+trap stop TERM INT HUP
+# A wait that a signal cuts short is repeated: the second one returns the command's exit code.
+while :; do
+  stopped=
+  wait "$session"
+  rc=$?
+  [ -n "$stopped" ] || break
+done
+exit "$rc"

@@ -722,17 +722,21 @@ def outcome_boxes(ui, timeout=15):
 
 
 def tour(program, player_binary, shots_folder, keep_seconds=0):
+    # A stop (SIGTERM, or SIGHUP when the terminal goes) ends the tour through its clean-up below:
+    # the program and the player with its smbd end, and the temporary folder goes.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    signal.signal(signal.SIGHUP, lambda *_: sys.exit(129))
     base = tempfile.mkdtemp(prefix="tolva-tour.")
-    home = os.path.join(base, "home")
-    env = profile_environment(home)
-    os.environ.update({k: env[k] for k in ("XDG_MUSIC_DIR",)})
-    shots = Shots(shots_folder)
-    files = make_albums(env["XDG_MUSIC_DIR"])
-    expected = [f for f in files if not f.endswith(".m4a")]
-    absent = [f for f in files if f.endswith(".m4a")]
-    player = Player(player_binary, os.path.join(base, "player"))
-    process = None
+    player = process = None
     try:
+        home = os.path.join(base, "home")
+        env = profile_environment(home)
+        os.environ.update({k: env[k] for k in ("XDG_MUSIC_DIR",)})
+        shots = Shots(shots_folder)
+        files = make_albums(env["XDG_MUSIC_DIR"])
+        expected = [f for f in files if not f.endswith(".m4a")]
+        absent = [f for f in files if f.endswith(".m4a")]
+        player = Player(player_binary, os.path.join(base, "player"))
         player.wait_ready()
         log(f"reference player \"{PLAYER_NAME}\" ready on {PLAYER_ADDRESS}")
         process = start_program(program, env, os.path.join(base, "program.log"))
@@ -757,13 +761,16 @@ def tour(program, player_binary, shots_folder, keep_seconds=0):
                 sys.stdout.write(program_log.read()[-4000:])
         return 1
     finally:
+        for stop in (signal.SIGTERM, signal.SIGHUP):  # a second stop does not cut the clean-up short
+            signal.signal(stop, signal.SIG_IGN)
         if process is not None and process.poll() is None:
             process.terminate()
             try:
                 process.wait(30)
             except subprocess.TimeoutExpired:
                 process.kill()
-        player.stop()
+        if player is not None:
+            player.stop()
         shutil.rmtree(base, ignore_errors=True)
 
 

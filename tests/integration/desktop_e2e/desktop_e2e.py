@@ -34,6 +34,10 @@ import desktop_driver as d  # noqa: E402
 # One idle "minute" of the program lasts this long here (its documented test setting).
 IDLE_MINUTE_MS = 15000
 
+# Traffic control lives in the system folders (/usr/sbin), which a user's PATH often lacks; it is
+# called by its full path.
+TC = shutil.which("tc", path=os.pathsep.join(filter(None, [os.environ.get("PATH"), "/usr/sbin", "/sbin"])))
+
 
 def fail(text):
     raise d.DriverError(text)
@@ -42,8 +46,8 @@ def fail(text):
 def set_loopback_rate(limit):
     """Loopback at the speed of a slow home network (traffic control of the test's own namespace),
     so that an automatic transfer runs long enough to be stopped in the middle."""
-    args = ["tc", "qdisc", "replace", "dev", "lo", "root", "tbf", "rate", "8mbit", "burst", "64kb", "latency",
-            "400ms"] if limit else ["tc", "qdisc", "del", "dev", "lo", "root"]
+    args = [TC, "qdisc", "replace", "dev", "lo", "root", "tbf", "rate", "8mbit", "burst", "64kb", "latency",
+            "400ms"] if limit else [TC, "qdisc", "del", "dev", "lo", "root"]
     subprocess.run(args, check=limit)
 
 
@@ -184,7 +188,7 @@ def run(program, player_binary, artefacts):
         d.log(f"screenshots in {artefacts}")
         return 1
     finally:
-        subprocess.run(["tc", "qdisc", "del", "dev", "lo", "root"], stderr=subprocess.DEVNULL)
+        subprocess.run([TC, "qdisc", "del", "dev", "lo", "root"], stderr=subprocess.DEVNULL)
         if process is not None and process.poll() is None:
             process.kill()
             process.wait()
@@ -208,8 +212,9 @@ def main(argv):
         print(f"SKIPPED: the accessibility bindings are missing ({error}); scripts/install-deps.sh installs "
               "python3-pyatspi")
         return 77
-    for tool in ("xdotool", "xwd", "xwininfo", "tc"):
-        if shutil.which(tool) is None:
+    for tool, found in (("xdotool", shutil.which("xdotool")), ("xwd", shutil.which("xwd")),
+                        ("xwininfo", shutil.which("xwininfo")), ("tc", TC)):
+        if found is None:
             print(f"SKIPPED: {tool} is missing (scripts/install-deps.sh installs it)")
             return 77
     return run(argv[1], argv[2], argv[3])
