@@ -65,7 +65,7 @@ int main(int argc, char** argv)
     const std::unique_ptr<IInputActivityMonitor> pActivity = CreateActivityMonitor(timers);
     double dOurs = 0;
     {
-        CTolvaMusicTransferDlg wnd(SMainWindowServices{presenter, timers, shell, pActivity.get(), nullptr});
+        CTolvaMusicTransferDlg wnd(SMainWindowServices{presenter, timers, shell, nullptr, pActivity.get(), nullptr});
         wnd.Start();
         // Let start-up settle before measuring.
         QTimer::singleShot(500, [] { QCoreApplication::exit(0); });
