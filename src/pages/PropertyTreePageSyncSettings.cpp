@@ -637,6 +637,16 @@ void CPropertyTreePageSyncSettings::OnDotTimer()
     m_nWaitDots = (m_nWaitDots + 1) % 4;
 }
 
+void CPropertyTreePageSyncSettings::HideProgress()
+{
+    m_bProgressShown = false;
+    m_pUi->progressBar->hide();
+    m_pUi->progressCounter->clear();
+    m_pUi->progressCounter->hide();
+    m_pUi->progressInfo->clear();
+    m_pUi->progressInfo->hide();
+}
+
 void CPropertyTreePageSyncSettings::HandleCancelFileSync()
 {
     WriteLog("Enter CPropertyTreePageSyncSettings::HandleCancelFileSync.");
@@ -644,12 +654,7 @@ void CPropertyTreePageSyncSettings::HandleCancelFileSync()
     m_pUi->statusLine->hide();
     m_pUi->statusLine->clear();
     StopDots();
-    m_bProgressShown = false;
-    m_pUi->progressBar->hide();
-    m_pUi->progressCounter->clear();
-    m_pUi->progressCounter->hide();
-    m_pUi->progressInfo->clear();
-    m_pUi->progressInfo->hide();
+    HideProgress();
     WriteLog("Hide wait info and progress.");
     if (m_pHost && IsTransferMode(m_pHost->DisplayMode())) {
         WriteLog("Set m_commonManager.CancelSync.\n");
@@ -659,12 +664,7 @@ void CPropertyTreePageSyncSettings::HandleCancelFileSync()
 
 bool CPropertyTreePageSyncSettings::EndTransfer(int nCode)
 {
-    m_bProgressShown = false;
-    m_pUi->progressBar->hide();
-    m_pUi->progressCounter->clear();
-    m_pUi->progressCounter->hide();
-    m_pUi->progressInfo->clear();
-    m_pUi->progressInfo->hide();
+    HideProgress();
     ShowStatusText(nCode);
     const bool bFromPage = m_bTransferFromPage;
     EndTransferUi();

@@ -165,6 +165,8 @@ protected:
     void showEvent(QShowEvent* pEvent) override;
 
 private:
+    // Hides the progress bar, its counter and its throughput line.
+    void HideProgress();
     void SetTexts();
     void ConnectControls();
     void SetIdleControlsEnabled(bool bEnabled);

@@ -2,8 +2,9 @@
 
 #include <QApplication>
 
-// The shell's tests run on the offscreen platform (set by CTest; set here too for a run by hand),
-// with one QApplication for the whole executable.
+// The main of every desktop-program test executable: one QApplication for the whole executable,
+// on the platform CTest sets (offscreen, or xcb on the private X server of run-on-desktop.sh);
+// offscreen for a run by hand.
 int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
